@@ -1,0 +1,169 @@
+#include "Contact_Tile.h"
+
+#include "vorn_config.h"
+#include "vorn_stringlist.h"
+
+namespace {
+
+const char* const controlId = "MyContact_Tile";
+const char* const layoutFile = "myButton.vorn_ui";
+constexpr std::int32_t tilePanel = 1;
+constexpr std::int32_t pollTimer = 1;
+constexpr std::int32_t pollPeriodMs = 10000;
+// Looked-up device and contact numbers must be below this.
+constexpr std::int32_t numberLimit = 1000;
+
+vorn_string panelText() {
+    return vorn_string(tilePanel, 0, 0, 10);
+}
+const char* truthText(bool value) {
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+Contact_Tile::Contact_Tile(HostClient* hostClient, const char* path)
+    : vorn_script_helper(hostClient, path), instance(""), buttonText(""), stateSheet(""),
+      onState(""), offState(""), device(0), contact(0), gpiState(-1), useButton(true),
+      useText(false), sendGPI(true) {
+    timerStart(pollTimer, pollPeriodMs);
+    panelShow(panelText(), layoutFile, "");
+}
+
+Contact_Tile::~Contact_Tile() {
+    if (device != 0 && contact != 0) gpiUnregister(device);
+    timerStop(pollTimer);
+}
+
+void Contact_Tile::applyLabel() {
+    if (useText) {
+        textPut("text", buttonText, panelText(), controlId);
+        return;
+    }
+    vorn_config entry(vorn_string("instances.%1").arg(instance));
+    textPut("text", entry.attr("idtext"), panelText(), controlId);
+}
+
+void Contact_Tile::bindInstance(const vorn_string& name) {
+    debug(vorn_string("Instance change code called - Instance=%1\n").arg(name));
+    if (instance.length() > 0 && device != 0 && contact != 0) gpiUnregister(device);
+    instance = name;
+
+    std::int32_t foundDevice = 0;
+    std::int32_t foundContact = 0;
+    getDevice(instance, &foundDevice, &foundContact);
+    const bool valid = foundDevice != 0 && foundDevice < numberLimit && foundContact != 0 &&
+                       foundContact < numberLimit;
+    if (!valid) {
+        debug("No valid device or contact\n");
+        return;
+    }
+    device = foundDevice;
+    contact = foundContact;
+    gpiRegister(device, contact, contact, false);
+    gpiPoll(device, contact, contact);
+    applyLabel();
+}
+
+template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Apply apply) {
+    if (value.lower() == "false") apply(false);
+    if (value.lower() == "true") apply(true);
+}
+
+vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
+    if (what == "all") {
+        vorn_stringlist lines;
+        lines << vorn_string("useButton=%1").arg(truthText(useButton))
+              << vorn_string("sendGPI=%1").arg(truthText(sendGPI))
+              << vorn_string("useText=%1").arg(truthText(useText))
+              << vorn_string("buttonText=%1").arg(buttonText)
+              << vorn_string("stateSheet=%1").arg(stateSheet)
+              << vorn_string("offState=%1").arg(offState) << vorn_string("onState=%1").arg(onState);
+        return lines.toString('\n');
+    }
+    const vorn_string pair("%1=%2");
+    if (what == "useButton") return pair.arg(what).arg(truthText(useButton));
+    if (what == "sendGPI") return pair.arg(what).arg(truthText(sendGPI));
+    if (what == "useText") return pair.arg(what).arg(truthText(useText));
+    if (what == "buttonText") return pair.arg(what).arg(useText ? buttonText : instance);
+    return vorn_string("");
+}
+
+void Contact_Tile::putLook(const vorn_string& sheet) {
+    textPut("statesheet", sheet, panelText(), controlId);
+}
+
+vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
+    const vorn_string name = command->name();
+    const vorn_string value = command->value();
+
+    if (name == "return") return answerQuery(value);
+    if (name == "instance" && value != instance) {
+        bindInstance(value);
+    } else if (name == "useButton") {
+        readTruth(value, [this](bool on) {
+            useButton = on;
+            textPut(on ? "style=button" : "style=label", panelText(), controlId);
+        });
+    } else if (name == "sendGPI") {
+        readTruth(value, [this](bool on) { sendGPI = on; });
+    } else if (name == "useText") {
+        readTruth(value, [this](bool on) {
+            useText = on;
+            applyLabel();
+        });
+    } else if (name == "buttonText") {
+        buttonText = value;
+        if (useText) textPut("text", buttonText, panelText(), controlId);
+    } else if (name == "stateSheet") {
+        stateSheet = value;
+        textPut("stylesheet", stateSheet, panelText(), controlId);
+    } else if (name == "offState") {
+        offState = value;
+        if (gpiState == 0) putLook(offState);
+    } else if (name == "onState") {
+        onState = value;
+        if (gpiState == 1) putLook(onState);
+    } else if (name == "_events") {
+        vorn_stringlist events;
+        events << vorn_string("GPIvalue=*");
+        return events.toString('\n');
+    } else if (name == "_commands") {
+        vorn_stringlist commands;
+        commands << vorn_string("useButton=[value]") << vorn_string("sendGPI=[value]")
+                 << vorn_string("useText=[value]") << vorn_string("buttonText=[value]");
+        return commands.toString('\n');
+    }
+    return vorn_string("");
+}
+
+void Contact_Tile::onButton(ButtonEvent* event) {
+    if (event->panel() != tilePanel) return;
+    if (event->control() != controlId) return;
+    if (device == 0 || contact == 0 || !sendGPI || gpiState == -1) return;
+    const std::uint8_t newState = gpiState == 0 ? 1 : 0;
+    gpiSwitch(device, newState, contact, true);
+}
+
+std::int32_t Contact_Tile::onDeviceReport(DeviceReport* report) {
+    if (report->device() != device || report->index() != contact) return 0;
+    const std::int32_t state = report->state();
+    if (state == gpiState) return 0;
+    if (state == 0) {
+        putLook(offState);
+        gpiState = 0;
+    } else {
+        putLook(onState);
+        gpiState = 1;
+    }
+    hostNotify(vorn_string("GPIvalue=%1").arg(gpiState, 0, 0, 10));
+    return 0;
+}
+
+void Contact_Tile::onTimer(std::int32_t timerId) {
+    if (timerId != pollTimer) {
+        timerStop(timerId);
+        return;
+    }
+    if (device != 0 && contact != 0) gpiPoll(device, contact, contact);
+}

@@ -1,0 +1,40 @@
+// Reader of the platform's plain-text configuration file (INI form).
+//
+//   # comment            ; comment
+//   [instances.A]        section: the entry name, exactly as written between the brackets
+//   idtext = Studio A    attribute: name and text, each with surrounding blanks removed
+//   note = "  x  "       a text in double quotes keeps its inner blanks; the quotes are dropped
+//
+// Names are case-sensitive. A later attribute of the same name in the same entry replaces the
+// earlier one; an entry written twice is one entry. Lines that fit none of these forms are
+// reported by load() with their line number and otherwise skipped.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class vorn_ini {
+public:
+    struct Problem {
+        int line;
+        std::string message;
+    };
+    using Entry = std::map<std::string, std::string>;
+
+    // Reads the file. Returns false when it cannot be opened; the contents are then empty.
+    bool load(const std::string& path);
+    void parse(const std::string& text);
+
+    const std::map<std::string, Entry>& entries() const { return entries_; }
+    const std::vector<Problem>& problems() const { return problems_; }
+    // The attribute's text, or empty when the entry or the attribute does not exist.
+    std::string value(const std::string& entry, const std::string& attribute) const;
+    // Where an entry's section header stands, 0 when unknown.
+    int lineOf(const std::string& entry) const;
+
+private:
+    std::map<std::string, Entry> entries_;
+    std::map<std::string, int> lines_;
+    std::vector<Problem> problems_;
+};

@@ -1,0 +1,150 @@
+#include "vorn_string.h"
+
+#include <cstring>
+
+namespace {
+
+std::size_t textSize(const char* text) {
+    return text ? std::strlen(text) : 0;
+}
+
+// Digits of a number in base 2 to 36 (others read as 10), most significant first, into a buffer
+// that holds any 32-bit value in base 2 with its sign.
+std::size_t formatNumber(int number, int base, char (&out)[40]) {
+    if (base < 2 || base > 36) base = 10;
+    // Work in unsigned so that the lowest int converts without overflow.
+    unsigned magnitude =
+        number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+    char digits[36];
+    std::size_t n = 0;
+    do {
+        unsigned digit = magnitude % static_cast<unsigned>(base);
+        digits[n++] = static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
+        magnitude /= static_cast<unsigned>(base);
+    } while (magnitude != 0);
+    std::size_t size = 0;
+    if (number < 0) out[size++] = '-';
+    while (n > 0)
+        out[size++] = digits[--n];
+    out[size] = '\0';
+    return size;
+}
+
+std::string numberText(int number, char fill, int width, int base) {
+    char digits[40];
+    std::size_t size = formatNumber(number, base, digits);
+    std::string text;
+    if (width > 0 && static_cast<std::size_t>(width) > size)
+        text.assign(static_cast<std::size_t>(width) - size, fill == 0 ? ' ' : fill);
+    text.append(digits, size);
+    return text;
+}
+
+} // namespace
+
+vorn_string::vorn_string(const char* text) : s_(text ? text : "") {}
+
+vorn_string::vorn_string(const char* text, std::size_t size)
+    : s_(text ? text : "", text ? size : 0) {}
+
+vorn_string::vorn_string(int number, char fill, int width, int base)
+    : s_(numberText(number, fill, width, base)) {}
+
+vorn_string& vorn_string::operator=(const char* text) {
+    s_.assign(text ? text : "");
+    return *this;
+}
+
+vorn_string& vorn_string::operator+=(const vorn_string& other) {
+    s_ += other.s_;
+    return *this;
+}
+
+vorn_string& vorn_string::operator+=(const char* text) {
+    if (text) s_ += text;
+    return *this;
+}
+
+bool vorn_string::operator==(const char* text) const {
+    std::size_t size = textSize(text);
+    return s_.size() == size && (size == 0 || std::memcmp(s_.data(), text, size) == 0);
+}
+
+bool vorn_string::operator==(int number) const {
+    char digits[40];
+    std::size_t size = formatNumber(number, 10, digits);
+    return s_.size() == size && std::memcmp(s_.data(), digits, size) == 0;
+}
+
+vorn_string vorn_string::lower() const {
+    vorn_string copy(*this);
+    for (char& c : copy.s_)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return copy;
+}
+
+vorn_string vorn_string::arg(const vorn_string& value) const {
+    return argText(value.s_.data(), value.s_.size());
+}
+
+vorn_string vorn_string::arg(const char* value) const {
+    return argText(value ? value : "", textSize(value));
+}
+
+vorn_string vorn_string::arg(int number, char fill, int width, int base) const {
+    std::string text = numberText(number, fill, width, base);
+    return argText(text.data(), text.size());
+}
+
+vorn_string vorn_string::argText(const char* value, std::size_t size) const {
+    // Markers are %1 to %99; find the lowest number that occurs.
+    int lowest = 100;
+    const std::size_t n = s_.size();
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (s_[i] != '%' || s_[i + 1] < '1' || s_[i + 1] > '9') continue;
+        int marker = s_[i + 1] - '0';
+        if (i + 2 < n && s_[i + 2] >= '0' && s_[i + 2] <= '9')
+            marker = marker * 10 + (s_[i + 2] - '0');
+        if (marker < lowest) lowest = marker;
+    }
+    if (lowest == 100) return *this;
+
+    const std::size_t markerSize = lowest < 10 ? 2 : 3;
+    vorn_string result;
+    result.s_.reserve(n + size);
+    for (std::size_t i = 0; i < n;) {
+        bool match = false;
+        if (s_[i] == '%' && i + markerSize <= n) {
+            int marker = 0;
+            std::size_t j = i + 1;
+            for (; j < n && j < i + 3 && s_[j] >= '0' && s_[j] <= '9'; ++j)
+                marker = marker * 10 + (s_[j] - '0');
+            match = marker == lowest && j == i + markerSize;
+        }
+        if (match) {
+            result.s_.append(value, size);
+            i += markerSize;
+        } else {
+            result.s_ += s_[i++];
+        }
+    }
+    return result;
+}
+
+vorn_string operator+(const vorn_string& left, const vorn_string& right) {
+    vorn_string result(left);
+    result += right;
+    return result;
+}
+
+vorn_string operator+(const vorn_string& left, const char* right) {
+    vorn_string result(left);
+    result += right;
+    return result;
+}
+
+vorn_string operator+(const char* left, const vorn_string& right) {
+    vorn_string result(left);
+    result += right;
+    return result;
+}

@@ -1,0 +1,82 @@
+#include "vorn_decoders.h"
+
+#include <cstring>
+
+const char vorn_empty_text[1] = {'\0'};
+
+namespace {
+
+// One allocation of size + 1; null for a null or empty text.
+char* copyText(const char* text, std::size_t& size) {
+    size = text ? std::strlen(text) : 0;
+    if (size == 0) return nullptr;
+    char* copy = new char[size + 1];
+    std::memcpy(copy, text, size + 1);
+    return copy;
+}
+
+} // namespace
+
+ParsedCommand::ParsedCommand(const char* text)
+    : name(vorn_empty_text), value(vorn_empty_text), partCount(0), hasValue(false),
+      buffer(nullptr) {
+    for (const char*& part : parts)
+        part = vorn_empty_text;
+    std::size_t size = 0;
+    buffer = copyText(text, size);
+    if (!buffer) return;
+    for (std::size_t i = 0; i < size && partCount < maxParts; ++i) {
+        if (buffer[i] == '.') {
+            buffer[i] = '\0';
+            parts[partCount++] = buffer + i + 1;
+        } else if (buffer[i] == '=') {
+            buffer[i] = '\0';
+            value = buffer + i + 1;
+            hasValue = true;
+            break;
+        }
+    }
+    name = buffer;
+}
+
+ParsedCommand::~ParsedCommand() {
+    delete[] buffer;
+}
+
+decodeVORNString::decodeVORNString(const char* text, char quoteChar)
+    : count(0), buffer(nullptr), quote(quoteChar) {
+    for (const char*& token : tokens)
+        token = vorn_empty_text;
+    std::size_t size = 0;
+    buffer = copyText(text, size);
+    if (!buffer) return;
+    int current = 0;
+    tokens[0] = buffer;
+    bool inQuotes = false;
+    // A token that would be the 33rd ends the scan: the 32nd ends at its own delimiter.
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = buffer[i];
+        if (!inQuotes && c == quote) {
+            buffer[i] = '\0';
+            inQuotes = true;
+        } else if (!inQuotes && c == ' ') {
+            buffer[i] = '\0';
+        } else if (inQuotes && c == quote) {
+            const bool empty = i > 0 && buffer[i - 1] == '\0';
+            buffer[i] = '\0';
+            inQuotes = false;
+            if (empty) {
+                if (current + 1 >= maxTokens) break;
+                tokens[++current] = buffer + i;
+            }
+        } else if (i > 0 && buffer[i - 1] == '\0') {
+            if (current + 1 >= maxTokens) break;
+            tokens[++current] = buffer + i;
+        }
+    }
+    count = current + 1;
+}
+
+decodeVORNString::~decodeVORNString() {
+    delete[] buffer;
+}

@@ -1,0 +1,64 @@
+// The host's message records and the one-pointer views that handlers receive.
+#pragma once
+
+#include "vorn_decoders.h"
+#include "vorn_string.h"
+
+#include <cstdint>
+
+// Message type 1: a device report.
+struct HostDeviceRecord {
+    std::int32_t device;
+    std::int32_t reserved; // not read
+    std::int32_t index;    // the contact on that device
+    std::int32_t state;    // 0 off, anything else on
+};
+
+// Message type 2: a button event.
+struct HostButtonRecord {
+    std::int32_t reserved1; // not read
+    std::int32_t reserved2; // not read
+    const char* panel;      // panel id as text, "1" for panel 1
+    const char* control;    // id of the pressed control
+};
+
+class DeviceReport {
+public:
+    explicit DeviceReport(const HostDeviceRecord* record) : record_(record) {}
+    std::int32_t device() const { return record_->device; }
+    std::int32_t index() const { return record_->index; }
+    std::int32_t state() const { return record_->state; }
+
+private:
+    const HostDeviceRecord* record_;
+};
+
+class ButtonEvent {
+public:
+    explicit ButtonEvent(const HostButtonRecord* record) : record_(record) {}
+    vorn_string panel() const { return vorn_string(record_->panel); }
+    vorn_string control() const { return vorn_string(record_->control); }
+
+private:
+    const HostButtonRecord* record_;
+};
+
+class ParentCommand {
+public:
+    explicit ParentCommand(const ParsedCommand* command) : command_(command) {}
+    vorn_string name() const { return vorn_string(command_->name); }
+    vorn_string value() const { return vorn_string(command_->value); }
+
+private:
+    const ParsedCommand* command_;
+};
+
+// Host data of message types 6 and 7; not interpreted.
+class MessageRef {
+public:
+    explicit MessageRef(const void* data) : data_(data) {}
+    const void* data() const { return data_; }
+
+private:
+    const void* data_;
+};

@@ -1,0 +1,231 @@
+#include "vorn_script_helper.h"
+
+#include "vorn_command_text.h"
+#include "vorn_debug.h"
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+// The frame's signature record, for tools that look at the binary; no code reads it.
+extern "C" {
+#if defined(__GNUC__)
+__attribute__((used))
+#endif
+const char vorn_script_helper_signature[] =
+    "VORN_SIG,name=vorn_script_helper,type=LIB,version=4.8.6.0,"
+    "date=16/06/2017,author=Contact Tile developers";
+}
+
+namespace {
+
+// Room for the longest numeric command any 32-bit values give:
+// GR -2147483648 -2147483648 -2147483648 'ADD' (44 characters).
+constexpr std::size_t numericBufferSize = 48;
+
+const char* orEmpty(const char* text) {
+    return text ? text : "";
+}
+
+} // namespace
+
+std::int32_t vorn_to_int(const char* text) {
+    if (!text) return 0;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    // Accumulate as a negative number so that INT_MIN needs no special case.
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 - (*text - '0');
+        if (value < static_cast<long long>(INT_MIN)) {
+            return negative ? INT_MIN : INT_MAX;
+        }
+    }
+    if (negative) return static_cast<std::int32_t>(value);
+    return value < -static_cast<long long>(INT_MAX) ? INT_MAX : static_cast<std::int32_t>(-value);
+}
+
+vorn_script_helper::vorn_script_helper(HostClient* hostClient, const char* path)
+    : host(hostClient), hostPath(path) {}
+
+vorn_script_helper::~vorn_script_helper() {
+    teardown();
+}
+
+char* vorn_script_helper::dispatch(void* data, int type) {
+    // Nothing may escape into the host: a failure inside a handler ends the message, not the
+    // host.
+    try {
+        switch (type) {
+        case VORN_MSG_DEVICE_REPORT: {
+            DeviceReport report(static_cast<const HostDeviceRecord*>(data));
+            onDeviceReport(&report);
+            return nullptr;
+        }
+        case VORN_MSG_BUTTON: {
+            ButtonEvent event(static_cast<const HostButtonRecord*>(data));
+            onButton(&event);
+            return nullptr;
+        }
+        case VORN_MSG_PARENT: {
+            ParsedCommand parsed(static_cast<const char*>(data));
+            ParentCommand command(&parsed);
+            vorn_string answer = onParentCommand(&command);
+            const unsigned size = answer.length();
+            if (size == 0) return nullptr;
+            char* result = new (std::nothrow) char[size + 1];
+            if (result) std::memcpy(result, static_cast<const char*>(answer), size + 1);
+            return result;
+        }
+        case VORN_MSG_TIMER:
+            onTimer(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(data)));
+            return nullptr;
+        case VORN_MSG_RELEASE:
+            delete[] static_cast<char*>(data);
+            return nullptr;
+        case VORN_MSG_6: {
+            MessageRef message(data);
+            onMessage6(&message);
+            return nullptr;
+        }
+        case VORN_MSG_7: {
+            MessageRef message(data);
+            onMessage7(&message);
+            return nullptr;
+        }
+        default:
+            return nullptr;
+        }
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+const char* vorn_script_helper::sendText(const char* text) {
+    return host ? host->send(text, VORN_SEND_COMMAND) : nullptr;
+}
+
+void vorn_script_helper::sendNumeric(const char* format, ...) {
+    if (!host) return;
+    char text[numericBufferSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    host->send(text, VORN_SEND_COMMAND);
+}
+
+bool vorn_script_helper::panelShow(const vorn_string& panel, const vorn_string& file,
+                                   const vorn_string& params) {
+    const bool withPath = hostPath.length() > 0;
+    const bool withParams = params.length() > 0;
+    vorn_command_text text({"PS '",
+                            {panel, panel.length()},
+                            "' '",
+                            {hostPath, withPath ? hostPath.length() : 0},
+                            withPath ? "/" : "",
+                            {file, file.length()},
+                            "'",
+                            withParams ? " '" : "",
+                            {params, params.length()},
+                            withParams ? "'" : ""});
+    if (!host) return true;
+    return sendText(text.c_str()) != nullptr;
+}
+
+void vorn_script_helper::textPut(const vorn_string& property, const vorn_string& value,
+                                 const vorn_string& panel, const vorn_string& control) {
+    if (!host) return;
+    vorn_command_text text({"TP '",
+                            {property, property.length()},
+                            "=",
+                            {value, value.length()},
+                            "' '",
+                            {panel, panel.length()},
+                            "' '",
+                            {control, control.length()},
+                            "'"});
+    sendText(text.c_str());
+}
+
+void vorn_script_helper::textPut(const vorn_string& setting, const vorn_string& panel,
+                                 const vorn_string& control) {
+    if (!host) return;
+    vorn_command_text text({"TP '",
+                            {setting, setting.length()},
+                            "' '",
+                            {panel, panel.length()},
+                            "' '",
+                            {control, control.length()},
+                            "'"});
+    sendText(text.c_str());
+}
+
+void vorn_script_helper::hostNotify(const vorn_string& message) {
+    if (!host) return;
+    vorn_command_text text({"HN '", {message, message.length()}, "'"});
+    sendText(text.c_str());
+}
+
+void vorn_script_helper::timerStart(std::int32_t id, std::int32_t periodMs) {
+    if (periodMs == 0)
+        sendNumeric("ET %d", static_cast<int>(id));
+    else
+        sendNumeric("ET %d %d", static_cast<int>(id), static_cast<int>(periodMs));
+}
+
+void vorn_script_helper::timerStop(std::int32_t id) {
+    sendNumeric("ET %d", static_cast<int>(id));
+}
+
+void vorn_script_helper::gpiRegister(std::int32_t device, std::int32_t first, std::int32_t last,
+                                     bool add) {
+    sendNumeric(add ? "GR %d %d %d 'ADD'" : "GR %d %d %d", static_cast<int>(device),
+                static_cast<int>(first), static_cast<int>(last));
+}
+
+void vorn_script_helper::gpiUnregister(std::int32_t device) {
+    sendNumeric("GU %d", static_cast<int>(device));
+}
+
+void vorn_script_helper::gpiSwitch(std::int32_t device, std::uint8_t state, std::int32_t contact,
+                                   bool flag) {
+    sendNumeric("GS %d %d %d %d", static_cast<int>(device), static_cast<int>(contact),
+                static_cast<int>(state), flag ? 1 : 0);
+}
+
+void vorn_script_helper::gpiPoll(std::int32_t device, std::int32_t first, std::int32_t last) {
+    sendNumeric("GP %d %d %d", static_cast<int>(device), static_cast<int>(first),
+                static_cast<int>(last));
+}
+
+bool vorn_script_helper::getDevice(vorn_string name, std::int32_t* device, std::int32_t* contact) {
+    if (device) *device = 0;
+    if (contact) *contact = 0;
+    if (!host) return false;
+    vorn_command_text text({"SD '", {name, name.length()}, "'"});
+    const char* reply = sendText(text.c_str());
+    if (!reply) return false;
+    // The reply goes back to the host however the decoding ends.
+    struct HandBack {
+        HostClient* host;
+        const char* reply;
+        ~HandBack() { host->send(reply, VORN_SEND_RELEASE); }
+    } handBack{host, reply};
+    decodeVORNString tokens(reply, '\'');
+    if (device) *device = vorn_to_int(tokens.tokens[0]);
+    if (contact) *contact = vorn_to_int(tokens.tokens[1]);
+    return true;
+}
+
+void vorn_script_helper::teardown() {
+    if (host) sendText("AS");
+}
+
+void vorn_script_helper::debug(const vorn_string& text) {
+    vorn_debug_output(orEmpty(text));
+}

@@ -1,0 +1,70 @@
+// The frame of every script component: keeps the host link, decodes the host's messages and
+// routes them to the component's handlers, and builds the host commands.
+#pragma once
+
+#include "vorn_client_callback.h"
+#include "vorn_records.h"
+#include "vorn_string.h"
+
+#include <cstdint>
+
+class vorn_script_helper : public vorn_client_callback {
+    VORN_HOST_DESTRUCTOR_BRIDGE(vorn_script_helper)
+
+public:
+    vorn_script_helper(HostClient* host, const char* path);
+    // Sends "AS", the component's last command.
+    ~vorn_script_helper() override;
+    vorn_script_helper(const vorn_script_helper&) = delete;
+    vorn_script_helper& operator=(const vorn_script_helper&) = delete;
+
+    char* VORN_THISCALL dispatch(void* data, int type) override;
+
+protected:
+    // Handlers, in the frame's slot order after dispatch.
+    virtual void onButton(ButtonEvent* event) = 0;
+    virtual std::int32_t onDeviceReport(DeviceReport* report) = 0;
+    virtual vorn_string onParentCommand(ParentCommand* command) = 0;
+    virtual void onMessage7(MessageRef*) {}
+    virtual void onTimer(std::int32_t timerId) = 0;
+    virtual void onMessage6(MessageRef*) {}
+
+    // Host commands. Each sends nothing while host is null.
+    // PS 'panel' 'file' ['params']; file prefixed by hostPath + "/" when hostPath is set.
+    // True when the host answered, or when there is no host.
+    bool panelShow(const vorn_string& panel, const vorn_string& file, const vorn_string& params);
+    // TP 'property=value' 'panel' 'control'
+    void textPut(const vorn_string& property, const vorn_string& value, const vorn_string& panel,
+                 const vorn_string& control);
+    // TP 'setting' 'panel' 'control'
+    void textPut(const vorn_string& setting, const vorn_string& panel, const vorn_string& control);
+    void hostNotify(const vorn_string& text);                // HN 'text'
+    void timerStart(std::int32_t id, std::int32_t periodMs); // ET id period
+    void timerStop(std::int32_t id);                         // ET id
+    void gpiRegister(std::int32_t device, std::int32_t first, std::int32_t last, bool add); // GR
+    void gpiUnregister(std::int32_t device); // GU device
+    // GS device contact state flag: note the argument order differs from the text's.
+    void gpiSwitch(std::int32_t device, std::uint8_t state, std::int32_t contact, bool flag);
+    void gpiPoll(std::int32_t device, std::int32_t first, std::int32_t last); // GP
+    // SD 'name': stores 0 through both outputs first, then the reply's first two numbers.
+    // True when the host replied at all.
+    bool getDevice(vorn_string name, std::int32_t* device, std::int32_t* contact);
+    void teardown(); // AS
+    static void debug(const vorn_string& text);
+
+    HostClient* host;
+    vorn_string hostPath;
+
+private:
+    const char* sendText(const char* text);
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    void
+    sendNumeric(const char* format, ...);
+};
+
+// The decimal value of a text as the C library's atoi reads it (leading blanks, a sign, digits
+// up to the first other character; 0 when there are none), but clamped to the 32-bit range
+// where atoi's result would be undefined.
+std::int32_t vorn_to_int(const char* text);

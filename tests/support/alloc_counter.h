@@ -1,0 +1,13 @@
+// Counts heap allocations made through operator new while a counter is alive.
+#pragma once
+
+#include <cstddef>
+
+class AllocCounter {
+public:
+    AllocCounter();
+    ~AllocCounter();
+    AllocCounter(const AllocCounter&) = delete;
+    AllocCounter& operator=(const AllocCounter&) = delete;
+    std::size_t count() const;
+};

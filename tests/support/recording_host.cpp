@@ -1,0 +1,128 @@
+#include "recording_host.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
+
+DebugCapture::DebugCapture() {
+    char name[] = "/tmp/vorn-debug-XXXXXX";
+    fd_ = mkstemp(name);
+    unlink(name);
+    if (const char* old = std::getenv("VORN_DEBUG_FD")) {
+        previous_ = old;
+        hadPrevious_ = true;
+    }
+    setenv("VORN_DEBUG_FD", std::to_string(fd_).c_str(), 1);
+}
+
+DebugCapture::~DebugCapture() {
+    if (hadPrevious_)
+        setenv("VORN_DEBUG_FD", previous_.c_str(), 1);
+    else
+        unsetenv("VORN_DEBUG_FD");
+    close(fd_);
+}
+
+std::string DebugCapture::take() {
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = pread(fd_, chunk, sizeof chunk, offset_)) > 0) {
+        text.append(chunk, static_cast<std::size_t>(n));
+        offset_ += n;
+    }
+    return text;
+}
+
+void RecordingHost::flushDebug() {
+    // One entry per text ending in a line feed; an unfinished text is one entry too.
+    const std::string text = debug_.take();
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        log.push_back("debug: " + text.substr(start, end - start));
+        start = end;
+    }
+}
+
+const char* RecordingHost::send(const char* text, int mode) {
+    flushDebug();
+    if (mode == VORN_SEND_RELEASE) {
+        if (outstanding_.erase(text) == 1) {
+            ++repliesBack;
+            delete[] text;
+        } else {
+            problems.push_back("handed back a reply the host did not give");
+        }
+        return nullptr;
+    }
+    if (mode != VORN_SEND_COMMAND) problems.push_back("unknown send mode " + std::to_string(mode));
+    if (!text) {
+        problems.push_back("null command text");
+        return nullptr;
+    }
+    log.emplace_back(text);
+    const std::string command(text);
+    if (command.rfind("PS ", 0) == 0) return answerPanelShow ? "OK" : nullptr;
+    if (command.rfind("SD '", 0) == 0 && command.size() >= 5 && command.back() == '\'') {
+        auto found = lookups.find(command.substr(4, command.size() - 5));
+        if (found == lookups.end()) return nullptr;
+        char* reply = new char[found->second.size() + 1];
+        std::memcpy(reply, found->second.c_str(), found->second.size() + 1);
+        outstanding_.insert(reply);
+        ++repliesOut;
+        return reply;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> RecordingHost::take() {
+    flushDebug();
+    std::vector<std::string> taken;
+    taken.swap(log);
+    return taken;
+}
+
+Component::Component(HostClient* host, const char* path)
+    : component_(load_vorn_client_script(host, path)) {}
+
+Component::~Component() {
+    destroy();
+}
+
+void Component::destroy() {
+    vorn_abi_delete(component_);
+    component_ = nullptr;
+}
+
+void Component::parentCommand(const char* text) {
+    char* answer = component_->dispatch(const_cast<char*>(text), VORN_MSG_PARENT);
+    component_->dispatch(answer, VORN_MSG_RELEASE);
+}
+
+std::string Component::ask(const char* text) {
+    char* answer = component_->dispatch(const_cast<char*>(text), VORN_MSG_PARENT);
+    std::string result = answer ? answer : "<null>";
+    component_->dispatch(answer, VORN_MSG_RELEASE);
+    return result;
+}
+
+void Component::report(int device, int contact, int state) {
+    HostDeviceRecord record{device, 0, contact, state};
+    component_->dispatch(&record, VORN_MSG_DEVICE_REPORT);
+}
+
+void Component::press(const char* panel, const char* control) {
+    HostButtonRecord record{0, 0, panel, control};
+    component_->dispatch(&record, VORN_MSG_BUTTON);
+}
+
+void Component::tick(int timer) {
+    component_->dispatch(reinterpret_cast<void*>(static_cast<std::intptr_t>(timer)),
+                         VORN_MSG_TIMER);
+}

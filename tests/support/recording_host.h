@@ -1,0 +1,69 @@
+// A host for tests: keeps every command and debug text in order and answers as a case needs.
+#pragma once
+
+#include "vorn_client_callback.h"
+#include "vorn_records.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+// Routes the platform's debug output into a temporary file while alive.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    // Texts written since the last call.
+    std::string take();
+
+private:
+    int fd_;
+    long offset_ = 0;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+class RecordingHost : public HostClient {
+    VORN_HOST_DESTRUCTOR_BRIDGE(RecordingHost)
+
+public:
+    const char* send(const char* text, int mode) override;
+
+    // Commands as sent, with "debug: <text>" entries in their place.
+    std::vector<std::string> log;
+    // Reply to "SD '<name>'" by name; names not listed get null.
+    std::map<std::string, std::string> lookups;
+    bool answerPanelShow = true;
+    int repliesOut = 0;
+    int repliesBack = 0;
+    std::vector<std::string> problems;
+
+    // Takes the log, leaving it empty.
+    std::vector<std::string> take();
+    void flushDebug();
+
+private:
+    DebugCapture debug_;
+    std::set<const char*> outstanding_;
+};
+
+// A component created through the export, deleted through the host-facing interface.
+class Component {
+public:
+    Component(HostClient* host, const char* path);
+    ~Component();
+    vorn_client_callback* get() const { return component_; }
+
+    void parentCommand(const char* text); // answer discarded, buffer handed back
+    std::string ask(const char* text);    // the answer ("<null>" for none)
+    void report(int device, int contact, int state);
+    void press(const char* panel, const char* control);
+    void tick(int timer);
+    void destroy();
+
+private:
+    vorn_client_callback* component_;
+};
+
+using Log = std::vector<std::string>;
