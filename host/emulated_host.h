@@ -1,0 +1,99 @@
+// The host as the component sees it: answers its commands from a simulated facility, keeps a
+// model of the panel, runs the component's timers on a simulated clock, and records everything
+// in order.
+#pragma once
+
+#include "facility.h"
+#include "host_command.h"
+#include "plugin.h"
+#include "vorn_client_callback.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct HostEvent {
+    enum Kind {
+        Command,   // a command the component sent ("text"; "reply" holds the reply, if any)
+        Debug,     // a debug text of the component
+        Answer,    // the answer to a parent command ("text"; "none" when there was none)
+        Delivered, // something the host delivered to the component (transcript only)
+    };
+    HostEvent(Kind k, std::string t) : kind(k), text(std::move(t)) {}
+    Kind kind;
+    std::string text;
+    bool hasReply = false;
+    std::string reply;
+};
+
+class EmulatedHost : public HostClient {
+    VORN_HOST_DESTRUCTOR_BRIDGE(EmulatedHost)
+
+public:
+    explicit EmulatedHost(Facility facility = Facility());
+    ~EmulatedHost() override;
+
+    const char* send(const char* text, int mode) override;
+
+    // Creates the component through the plug-in; false when the plug-in returned null.
+    bool create(const Plugin& plugin, const std::string& path);
+    void destroy();
+    bool alive() const { return component_ != nullptr; }
+
+    // Deliveries into the component. Each also delivers what the facility queued in return.
+    std::string parentCommand(const std::string& text, bool& answered);
+    void press(const std::string& panel, const std::string& control);
+    void report(std::int32_t device, std::int32_t contact, std::int32_t state);
+    void tick(std::int32_t timer);
+    void message(int type);
+    // A change made at the facility, as if switched from elsewhere.
+    void switchContact(std::int32_t device, std::int32_t contact, std::int32_t state);
+    // Moves the simulated clock, delivering each timer tick that falls due.
+    void advance(std::int64_t ms);
+
+    // Flushes pending debug text into the events.
+    void collectDebug();
+    // One raw message into the component (nothing else delivered); null without a component.
+    char* dispatch(void* data, int type);
+
+    std::vector<HostEvent> events;
+    Facility facility;
+    // Panel model: panel -> control -> property -> value.
+    std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> panels;
+    std::string lastPanel, lastControl;
+    std::vector<std::string> shownPanels;
+    std::vector<std::string> notifications;
+    bool ended = false;
+    bool panelChanged = false;
+    // Contract breaches seen: a command after "AS", an unknown reply handed back, a malformed
+    // command, an unknown send mode, a delivery the component did not survive.
+    std::vector<std::string> violations;
+    int repliesOut = 0;
+    int repliesBack = 0;
+    std::size_t outstandingReplies() const { return outstanding_.size(); }
+    std::int64_t now() const { return now_; }
+    const std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>>& timers() const {
+        return timers_;
+    }
+    // Limit of deliveries one step may cause, so that a component and the facility that keep
+    // answering each other cannot run forever.
+    int deliveryLimit = 10000;
+
+private:
+    struct Delivery {
+        std::int32_t device, contact, state;
+    };
+    void deliverPending();
+    void execute(const HostCommand& command);
+
+    vorn_client_callback* component_ = nullptr;
+    std::deque<Delivery> pending_;
+    std::map<const char*, std::unique_ptr<char[]>> outstanding_;
+    // id -> (period, next due time)
+    std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>> timers_;
+    std::int64_t now_ = 0;
+};

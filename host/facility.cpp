@@ -1,0 +1,95 @@
+#include "facility.h"
+
+#include "host_command.h"
+#include "vorn_ini.h"
+
+namespace {
+const std::string instancePrefix = "instances.";
+const std::string devicePrefix = "devices.";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+} // namespace
+
+bool Facility::load(const std::string& path, std::vector<std::string>& problems) {
+    vorn_ini ini;
+    if (!ini.load(path)) {
+        problems.push_back("cannot read the file");
+        return false;
+    }
+    for (const auto& p : ini.problems())
+        problems.push_back("line " + std::to_string(p.line) + ": " + p.message);
+    for (const auto& [section, attributes] : ini.entries()) {
+        const std::string where =
+            "line " + std::to_string(ini.lineOf(section)) + ": [" + section + "]";
+        if (startsWith(section, instancePrefix)) {
+            FacilityInstance instance;
+            for (const auto& [key, value] : attributes) {
+                if (key == "device" || key == "contact") {
+                    std::int32_t number = 0;
+                    if (!parseInt32(value, number))
+                        problems.push_back(where + ": " + key + " expects a number, not '" + value +
+                                           "'");
+                    (key == "device" ? instance.device : instance.contact) = number;
+                } else if (key == "idtext") {
+                    instance.idtext = value;
+                } else if (key == "reply") {
+                    instance.reply = value;
+                }
+                // Other attributes belong to the platform's configuration; they are harmless here.
+            }
+            instances[section.substr(instancePrefix.size())] = instance;
+        } else if (startsWith(section, devicePrefix)) {
+            std::int32_t device = 0;
+            if (!parseInt32(section.substr(devicePrefix.size()), device)) {
+                problems.push_back(where + ": expected [devices.NUMBER]");
+                continue;
+            }
+            for (const auto& [key, value] : attributes) {
+                std::int32_t contact = 0, state = 0;
+                if (!parseInt32(key, contact) || !parseInt32(value, state)) {
+                    problems.push_back(where + ": expected 'CONTACT = STATE', not '" + key + " = " +
+                                       value + "'");
+                    continue;
+                }
+                states_[{device, contact}] = state;
+            }
+        }
+    }
+    return problems.empty();
+}
+
+std::optional<std::string> Facility::lookup(const std::string& name) const {
+    auto found = instances.find(name);
+    if (found == instances.end()) return std::nullopt;
+    if (found->second.reply) return found->second.reply;
+    return std::to_string(found->second.device) + " " + std::to_string(found->second.contact);
+}
+
+std::int32_t Facility::state(std::int32_t device, std::int32_t contact) const {
+    auto found = states_.find({device, contact});
+    return found == states_.end() ? 0 : found->second;
+}
+
+void Facility::setState(std::int32_t device, std::int32_t contact, std::int32_t state) {
+    states_[{device, contact}] = state;
+}
+
+void Facility::registerRange(std::int32_t device, std::int32_t first, std::int32_t last, bool add) {
+    auto& ranges = ranges_[device];
+    if (!add) ranges.clear();
+    ranges.emplace_back(first, last);
+}
+
+void Facility::unregister(std::int32_t device) {
+    ranges_.erase(device);
+}
+
+bool Facility::isRegistered(std::int32_t device, std::int32_t contact) const {
+    auto found = ranges_.find(device);
+    if (found == ranges_.end()) return false;
+    for (const auto& [first, last] : found->second)
+        if (contact >= first && contact <= last) return true;
+    return false;
+}

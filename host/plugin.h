@@ -1,0 +1,49 @@
+// A plug-in file loaded the way the real host loads it: by file, then its one export.
+#pragma once
+
+#include "vorn_client_callback.h"
+
+#include <string>
+
+class Plugin {
+public:
+    Plugin() = default;
+    ~Plugin();
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+
+    // Loads the file and finds load_vorn_client_script. On failure the error names the file and
+    // what is missing.
+    bool open(const std::string& path, std::string& error);
+    bool isOpen() const { return load_ != nullptr; }
+    const std::string& path() const { return path_; }
+    vorn_client_callback* create(HostClient* host, const char* folder) const {
+        return load_(host, folder);
+    }
+
+private:
+    void* handle_ = nullptr;
+    vorn_load_function load_ = nullptr;
+    std::string path_;
+};
+
+// Collects the plug-in's debug output (OutputDebugStringA on Windows, the VORN_DEBUG_FD channel
+// elsewhere) so that it can be shown in its place among the commands.
+// One for the process: the plug-ins' texts arrive in the order they were written, and each
+// host collects them after every call into its component.
+class DebugTap {
+public:
+    static DebugTap& instance();
+    // Texts written since the last call.
+    std::string take();
+
+private:
+    DebugTap();
+    ~DebugTap();
+    DebugTap(const DebugTap&) = delete;
+    DebugTap& operator=(const DebugTap&) = delete;
+};
+
+// Sets an environment variable for this process and the plug-ins it loads.
+void setEnvironment(const char* name, const std::string& value);
+std::string absolutePath(const std::string& path);
