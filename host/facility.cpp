@@ -23,14 +23,17 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
     for (const auto& [section, attributes] : ini.entries()) {
         const std::string where =
             "line " + std::to_string(ini.lineOf(section)) + ": [" + section + "]";
+        auto at = [&](const std::string& key) {
+            return "line " + std::to_string(ini.lineOf(section, key)) + ": [" + section + "] " +
+                   key;
+        };
         if (startsWith(section, instancePrefix)) {
             FacilityInstance instance;
             for (const auto& [key, value] : attributes) {
                 if (key == "device" || key == "contact") {
                     std::int32_t number = 0;
                     if (!parseInt32(value, number))
-                        problems.push_back(where + ": " + key + " expects a number, not '" + value +
-                                           "'");
+                        problems.push_back(at(key) + ": expected a number, not '" + value + "'");
                     (key == "device" ? instance.device : instance.contact) = number;
                 } else if (key == "idtext") {
                     instance.idtext = value;
@@ -49,8 +52,9 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
             for (const auto& [key, value] : attributes) {
                 std::int32_t contact = 0, state = 0;
                 if (!parseInt32(key, contact) || !parseInt32(value, state)) {
-                    problems.push_back(where + ": expected 'CONTACT = STATE', not '" + key + " = " +
-                                       value + "'");
+                    problems.push_back(at(key) +
+                                       ": expected 'CONTACT = STATE' with numbers, not '" + key +
+                                       " = " + value + "'");
                     continue;
                 }
                 states_[{device, contact}] = state;

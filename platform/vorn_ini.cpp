@@ -63,6 +63,7 @@ void vorn_ini::parse(const std::string& text) {
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         entries_[section][name] = value;
+        lines_[section + '\n' + name] = number;
     }
 }
 
@@ -73,7 +74,7 @@ std::string vorn_ini::value(const std::string& entry, const std::string& attribu
     return a == e->second.end() ? std::string() : a->second;
 }
 
-int vorn_ini::lineOf(const std::string& entry) const {
-    auto l = lines_.find(entry);
+int vorn_ini::lineOf(const std::string& entry, const std::string& attribute) const {
+    auto l = lines_.find(attribute.empty() ? entry : entry + '\n' + attribute);
     return l == lines_.end() ? 0 : l->second;
 }

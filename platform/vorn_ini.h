@@ -30,8 +30,9 @@ public:
     const std::vector<Problem>& problems() const { return problems_; }
     // The attribute's text, or empty when the entry or the attribute does not exist.
     std::string value(const std::string& entry, const std::string& attribute) const;
-    // Where an entry's section header stands, 0 when unknown.
-    int lineOf(const std::string& entry) const;
+    // Where an entry's section header (or, given an attribute, the attribute's last line)
+    // stands; 0 when unknown.
+    int lineOf(const std::string& entry, const std::string& attribute = std::string()) const;
 
 private:
     std::map<std::string, Entry> entries_;

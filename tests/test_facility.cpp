@@ -1,0 +1,94 @@
+#include "emulated_host.h"
+#include "facility.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+
+TEST(Facility, LoadsInstancesStatesAndReportsProblemsByLine) {
+    const std::string path = ::testing::TempDir() + "facility_test.ini";
+    std::ofstream(path)
+        << "[instances.A]\ndevice = 12\ncontact = 3\nidtext = Studio A\nother = kept\n"
+           "[instances.Q]\nreply = '12' '3'\n[devices.12]\n3 = 1\n"
+           "[instances.Bad]\ndevice = twelve\n[devices.x]\n[devices.5]\non = 1\n";
+    Facility f;
+    std::vector<std::string> problems;
+    EXPECT_FALSE(f.load(path, problems));
+    ASSERT_EQ(problems.size(), 3u);
+    std::string all;
+    for (const std::string& p : problems)
+        all += p + "\n";
+    EXPECT_NE(all.find("line 11: [instances.Bad] device: expected a number"), std::string::npos)
+        << all;
+    EXPECT_NE(all.find("line 12: [devices.x]: expected [devices.NUMBER]"), std::string::npos)
+        << all;
+    EXPECT_NE(all.find("line 14: [devices.5] on: expected 'CONTACT = STATE'"), std::string::npos)
+        << all;
+    EXPECT_EQ(f.lookup("A"), "12 3");
+    EXPECT_EQ(f.lookup("Q"), "'12' '3'");
+    EXPECT_EQ(f.lookup("missing"), std::nullopt);
+    EXPECT_EQ(f.instances.at("A").idtext, "Studio A");
+    EXPECT_EQ(f.state(12, 3), 1);
+    EXPECT_EQ(f.state(12, 4), 0);
+    std::remove(path.c_str());
+    EXPECT_FALSE(Facility().load(path, problems));
+}
+
+TEST(Facility, RegistrationRanges) {
+    Facility f;
+    f.registerRange(12, 3, 5, false);
+    EXPECT_TRUE(f.isRegistered(12, 4));
+    f.registerRange(12, 9, 9, true);
+    EXPECT_TRUE(f.isRegistered(12, 3));
+    EXPECT_TRUE(f.isRegistered(12, 9));
+    f.registerRange(12, 1, 1, false);
+    EXPECT_FALSE(f.isRegistered(12, 3));
+    EXPECT_FALSE(f.isRegistered(13, 1));
+    f.unregister(12);
+    EXPECT_FALSE(f.isRegistered(12, 1));
+}
+
+namespace {
+// A stand-in component for the host's side of the contract, without any plug-in.
+class Echo : public vorn_client_callback {
+    VORN_HOST_DESTRUCTOR_BRIDGE(Echo)
+public:
+    char* dispatch(void*, int) override { return nullptr; }
+};
+} // namespace
+
+TEST(EmulatedHost, AnswersCommandsFromTheFacilityAndFlagsContractBreaches) {
+    Facility f;
+    f.instances["A"] = {12, 3, "", std::nullopt};
+    EmulatedHost host(f);
+    const char* reply = host.send("SD 'A'", 0);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_STREQ(reply, "12 3");
+    EXPECT_EQ(host.outstandingReplies(), 1u);
+    host.send(reply, 5);
+    EXPECT_EQ(host.outstandingReplies(), 0u);
+    EXPECT_TRUE(host.violations.empty());
+    host.send(reply, 5);
+    EXPECT_EQ(host.violations.size(), 1u); // handed back twice
+    EXPECT_EQ(host.send("SD 'B'", 0), nullptr);
+    EXPECT_NE(host.send("PS '1' 'f'", 0), nullptr);
+    host.send("TP 'statesheet=red' '1' 'MyContact_Tile'", 0);
+    EXPECT_EQ(host.panels["1"]["MyContact_Tile"]["statesheet"], "red");
+    host.send("GR 12 3 3", 0);
+    host.send("GS 12 3 1 1", 0);
+    EXPECT_EQ(host.facility.state(12, 3), 1);
+    host.send("ET 1 10000", 0);
+    EXPECT_EQ(host.timers().at(1).first, 10000);
+    host.send("ET 1", 0);
+    EXPECT_TRUE(host.timers().empty());
+    host.send("HN 'GPIvalue=1'", 0);
+    EXPECT_EQ(host.notifications, std::vector<std::string>{"GPIvalue=1"});
+    host.send("GR 1 2", 0);
+    host.send("AS", 0);
+    host.send("ET 1", 0);
+    host.send("ET 1", 3);
+    ASSERT_EQ(host.violations.size(), 4u);
+    EXPECT_NE(host.violations[1].find("malformed"), std::string::npos);
+    EXPECT_NE(host.violations[2].find("after AS"), std::string::npos);
+    EXPECT_NE(host.violations[3].find("mode 3"), std::string::npos);
+}
