@@ -1,9 +1,12 @@
-# Thin front end over CMake. `make test` and `make demo` work on a fresh Debian machine.
+# Thin front end over CMake. `make demo` and `make test` work on a fresh Debian machine (as
+# root they install what they need).
 BUILD ?= build
+WIN_BUILD ?= build-win
+ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?=
+CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build test unit demo clean
+.PHONY: all deps build demo test test-linux test-sanitize windows bench fuzz format clean
 
 all: build
 
@@ -11,16 +14,41 @@ deps:
 	@cmake/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
-
-unit: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-
-test: unit
 
 demo: build
 	$(BUILD)/host/vorn-host run examples/demo.vorn
 
+# Everything: the unit and scenario tests and the validator, the Windows DLL under Wine (when
+# the cross tools can be had), the demo under valgrind, and the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+test: deps
+	@if cmake/install-deps.sh windows; then \
+	    $(MAKE) --no-print-directory windows && \
+	    cmake -S . -B $(BUILD) -DVORN_WINDOWS_BUILD=$(CURDIR)/$(WIN_BUILD) >/dev/null; \
+	else \
+	    echo "*** The Windows cross tools or Wine are missing: the Windows tests will NOT run. ***"; \
+	    cmake -S . -B $(BUILD) -DVORN_WINDOWS_BUILD= >/dev/null; \
+	fi
+	@cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && $(CTEST)
+	@$(MAKE) --no-print-directory test-sanitize
+
+test-sanitize: deps
+	@cmake -S . -B $(ASAN_BUILD) -DVORN_SANITIZE=ON -DVORN_WINDOWS_BUILD= >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+# The 32-bit Windows DLL (and vorn-host.exe) with the MinGW-w64 cross compiler.
+windows:
+	@cmake/install-deps.sh windows
+	@cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DVORN_TESTS=OFF >/dev/null
+	@cmake --build $(WIN_BUILD) -j $(JOBS)
+	@echo "built $(WIN_BUILD)/panels/components/Contact_Tile/Contact_Tile.dll"
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf $(BUILD) $(WIN_BUILD) $(ASAN_BUILD) build-fuzz build-bench

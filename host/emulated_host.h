@@ -35,7 +35,7 @@ class EmulatedHost : public HostClient {
 
 public:
     explicit EmulatedHost(Facility facility = Facility());
-    ~EmulatedHost() override;
+    virtual ~EmulatedHost();
 
     const char* send(const char* text, int mode) override;
 

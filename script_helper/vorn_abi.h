@@ -10,8 +10,8 @@
 // Everywhere else the native layout is kept: an ordinary virtual destructor.
 //
 // Code outside this header does not care: it ends an object of the host interface with
-// vorn_abi_delete(), and a component's frame class implements the Windows slot with
-// VORN_HOST_DESTRUCTOR_BRIDGE.
+// vorn_abi_delete(), and the first class that implements an interface adds
+// VORN_HOST_DESTRUCTOR_BRIDGE and declares "virtual ~Class()".
 #pragma once
 
 #if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__) && !defined(_M_X64) &&             \
@@ -34,8 +34,9 @@ protected:                                                                      
     ~Class() = default;                                                                            \
                                                                                                    \
 public:
-// In the first class that implements the interface: slot 0 runs the class's (virtual, GCC-laid)
-// destructor and frees the memory when bit 0 of the flags asks for it.
+// In the first class that implements the interface, which declares a virtual destructor of its
+// own (GCC lays it out behind the interface's slots, where the host never looks): slot 0 runs
+// that destructor and frees the memory when bit 0 of the flags asks for it.
 #define VORN_HOST_DESTRUCTOR_BRIDGE(Class)                                                         \
 public:                                                                                            \
     void VORN_THISCALL vorn_deleting_destructor(unsigned flags) override {                         \

@@ -14,7 +14,7 @@ class vorn_script_helper : public vorn_client_callback {
 public:
     vorn_script_helper(HostClient* host, const char* path);
     // Sends "AS", the component's last command.
-    ~vorn_script_helper() override;
+    virtual ~vorn_script_helper();
     vorn_script_helper(const vorn_script_helper&) = delete;
     vorn_script_helper& operator=(const vorn_script_helper&) = delete;
 

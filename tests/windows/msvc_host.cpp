@@ -1,0 +1,244 @@
+// A host built with Microsoft's C++ ABI (clang --target=i686-pc-windows-msvc), as the real host
+// is: it declares the host-facing classes with ordinary virtual destructors, loads the DLL with
+// LoadLibraryA/GetProcAddress and runs a whole life, comparing every command, debug text and
+// answer with the expected transcript. No C++ runtime: the few C functions come from msvcrt.
+extern "C" {
+typedef unsigned long DWORD;
+typedef unsigned int size_t_;
+__declspec(dllimport) void* __stdcall LoadLibraryA(const char* file);
+__declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
+__declspec(dllimport) void __stdcall ExitProcess(unsigned code);
+__declspec(dllimport) void* __stdcall AddVectoredExceptionHandler(unsigned long first,
+                                                                  long(__stdcall* handler)(void*));
+__declspec(dllimport) DWORD __stdcall GetLastError();
+__declspec(dllimport) int __cdecl printf(const char* format, ...);
+__declspec(dllimport) void* __cdecl malloc(size_t_ size);
+__declspec(dllimport) void __cdecl free(void* p);
+__declspec(dllimport) int __cdecl strcmp(const char* a, const char* b);
+__declspec(dllimport) size_t_ __cdecl strlen(const char* s);
+__declspec(dllimport) char* __cdecl strncpy(char* to, const char* from, size_t_ n);
+__declspec(dllimport) int __cdecl fflush(void* stream);
+
+// What the compiler expects of a runtime.
+int _fltused = 0;
+void __cdecl _purecall() {
+    printf("pure virtual call\n");
+    ExitProcess(3);
+}
+}
+void operator delete(void* p) {
+    free(p);
+}
+void operator delete(void* p, unsigned int) {
+    free(p);
+}
+
+// The host's view of a component and of its own client object, as the host's source declares
+// them.
+class vorn_client_callback {
+public:
+    virtual ~vorn_client_callback() {}
+    virtual char* dispatch(void* data, int type) = 0;
+};
+
+class HostClient {
+public:
+    virtual ~HostClient() {}
+    virtual const char* send(const char* text, int mode) = 0;
+};
+
+struct HostDeviceRecord {
+    int device, reserved, index, state;
+};
+struct HostButtonRecord {
+    int reserved1, reserved2;
+    const char* panel;
+    const char* control;
+};
+typedef vorn_client_callback*(__cdecl* LoadFunction)(HostClient* host, const char* path);
+
+namespace {
+
+// The transcript: commands as sent, "debug: ..." and "answer: ..." in their place.
+const int maxLines = 128;
+char lines[maxLines][160];
+int lineCount = 0;
+
+void record(const char* prefix, const char* text, unsigned length) {
+    if (lineCount == maxLines) return;
+    char* line = lines[lineCount++];
+    unsigned n = 0;
+    for (const char* p = prefix; *p && n < 150; ++p)
+        line[n++] = *p;
+    for (unsigned i = 0; i < length && n < 159; ++i)
+        line[n++] = text[i];
+    line[n] = '\0';
+}
+
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C (0x40010006) with the length and the text.
+struct ExceptionRecord {
+    DWORD code, flags;
+    ExceptionRecord* next;
+    void* address;
+    DWORD parameterCount;
+    unsigned long information[15];
+};
+struct ExceptionPointers {
+    ExceptionRecord* record;
+    void* context;
+};
+long __stdcall catchDebugText(void* pointers) {
+    ExceptionRecord* r = static_cast<ExceptionPointers*>(pointers)->record;
+    if (r->code != 0x40010006 || r->parameterCount < 2) return 0; // continue search
+    const char* text = reinterpret_cast<const char*>(r->information[1]);
+    unsigned length = static_cast<unsigned>(r->information[0]);
+    if (length > 0 && text[length - 1] == '\0') --length;
+    record("debug: ", text, length);
+    return -1; // continue execution
+}
+
+int repliesOut = 0, repliesBack = 0, problems = 0;
+const char* outstanding = nullptr;
+
+class Host : public HostClient {
+public:
+    const char* send(const char* text, int mode) override {
+        if (mode == 5) {
+            if (text != outstanding) {
+                printf("FAIL a reply was handed back that the host did not give\n");
+                ++problems;
+                return nullptr;
+            }
+            free(const_cast<char*>(outstanding));
+            outstanding = nullptr;
+            ++repliesBack;
+            return nullptr;
+        }
+        record("", text, strlen(text));
+        if (strcmp(text, "SD 'A'") == 0 || strcmp(text, "SD 'B'") == 0) {
+            const char* answer = text[4] == 'A' ? "12 3" : "20 7";
+            char* reply = static_cast<char*>(malloc(8));
+            strncpy(reply, answer, 8);
+            outstanding = reply;
+            ++repliesOut;
+            return reply;
+        }
+        if (text[0] == 'P' && text[1] == 'S') return "OK";
+        return nullptr;
+    }
+};
+
+void parent(vorn_client_callback* component, const char* text) {
+    char* answer = component->dispatch(const_cast<char*>(text), 3);
+    if (answer) {
+        record("answer: ", answer, strlen(answer));
+        component->dispatch(answer, 5);
+    } else {
+        record("answer: ", "(none)", 6);
+    }
+}
+
+const char* const expected[] = {
+    "ET 1 10000",
+    "PS '1' 'C:\\panels/myButton.vorn_ui'",
+    "answer: "
+    "useButton=true\nsendGPI=true\nuseText=false\nbuttonText=\nstateSheet=\noffState=\nonState=",
+    "answer: GPIvalue=*",
+    "answer: (none)",
+    "answer: (none)",
+    "debug: Instance change code called - Instance=A\n",
+    "SD 'A'",
+    "GR 12 3 3",
+    "GP 12 3 3",
+    "TP 'text=' '1' 'MyContact_Tile'",
+    "answer: (none)",
+    "TP 'statesheet=green' '1' 'MyContact_Tile'",
+    "HN 'GPIvalue=1'",
+    "GS 12 3 0 1",
+    "TP 'statesheet=red' '1' 'MyContact_Tile'",
+    "HN 'GPIvalue=0'",
+    "GP 12 3 3",
+    "ET 7",
+    "debug: Instance change code called - Instance=Gone\n",
+    "GU 12",
+    "SD 'Gone'",
+    "debug: No valid device or contact\n",
+    "answer: (none)",
+    "debug: Instance change code called - Instance=B\n",
+    "GU 12",
+    "SD 'B'",
+    "GR 20 7 7",
+    "GP 20 7 7",
+    "TP 'text=' '1' 'MyContact_Tile'",
+    "answer: (none)",
+    "answer: useText=false",
+    "GU 20",
+    "ET 1",
+    "AS",
+};
+
+} // namespace
+
+extern "C" int vorn_entry() {
+    AddVectoredExceptionHandler(1, catchDebugText);
+    void* library = LoadLibraryA("Contact_Tile.dll");
+    if (!library) {
+        printf("FAIL Contact_Tile.dll: cannot load (error %lu)\n", GetLastError());
+        ExitProcess(2);
+    }
+    LoadFunction load =
+        reinterpret_cast<LoadFunction>(GetProcAddress(library, "load_vorn_client_script"));
+    if (!load) {
+        printf("FAIL Contact_Tile.dll does not export load_vorn_client_script\n");
+        ExitProcess(2);
+    }
+
+    Host host;
+    vorn_client_callback* tile = load(&host, "C:\\panels");
+    parent(tile, "return=all");
+    parent(tile, "_events");
+    parent(tile, "onState=green");
+    parent(tile, "offState=red");
+    parent(tile, "instance=A");
+    HostDeviceRecord on = {12, 0, 3, 1};
+    tile->dispatch(&on, 1);
+    HostButtonRecord press = {0, 0, "1", "MyContact_Tile"};
+    tile->dispatch(&press, 2);
+    HostDeviceRecord off = {12, 0, 3, 0};
+    tile->dispatch(&off, 1);
+    HostDeviceRecord other = {12, 0, 4, 1};
+    tile->dispatch(&other, 1);
+    tile->dispatch(reinterpret_cast<void*>(1), 4);
+    tile->dispatch(reinterpret_cast<void*>(7), 4);
+    int opaque[8] = {0};
+    for (int type = -1; type <= 9; ++type)
+        if (type == 0 || type == 6 || type == 7 || type == 8 || type == 9 || type == -1)
+            if (tile->dispatch(opaque, type) != nullptr) {
+                printf("FAIL message type %d returned a buffer\n", type);
+                ++problems;
+            }
+    tile->dispatch(nullptr, 5);
+    parent(tile, "instance=Gone");
+    parent(tile, "instance=B");
+    parent(tile, "return=useText");
+    delete tile; // slot 0: the scalar deleting destructor
+
+    const int expectedCount = static_cast<int>(sizeof expected / sizeof *expected);
+    for (int i = 0; i < lineCount || i < expectedCount; ++i) {
+        const char* want = i < expectedCount ? expected[i] : "(nothing)";
+        const char* got = i < lineCount ? lines[i] : "(nothing)";
+        if (strcmp(want, got) != 0) {
+            printf("FAIL line %d\n  expected: %s\n  actual:   %s\n", i + 1, want, got);
+            ++problems;
+        }
+    }
+    if (repliesOut != repliesBack) {
+        printf("FAIL %d replies given, %d handed back\n", repliesOut, repliesBack);
+        ++problems;
+    }
+    printf("%d lines compared, %d replies handed back\n", lineCount, repliesBack);
+    printf("%d passed, %d failed\n", problems == 0 ? 1 : 0, problems == 0 ? 0 : 1);
+    fflush(nullptr);
+    ExitProcess(problems == 0 ? 0 : 1);
+    return 0;
+}
