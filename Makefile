@@ -47,6 +47,27 @@ windows:
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 	@echo "built $(WIN_BUILD)/panels/components/Contact_Tile/Contact_Tile.dll"
 
+# Per-message costs beside their baselines, in an optimised build of its own.
+bench: deps
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_WINDOWS_BUILD= >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target bench_messages
+	build-bench/bench/bench_messages --benchmark_min_time=0.2
+
+# Each libFuzzer target for FUZZ_SECONDS, from the committed seeds; any finding fails.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = fuzz_parsed_command fuzz_decode_string fuzz_get_device fuzz_component
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVORN_FUZZ=ON -DVORN_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@for t in $(FUZZ_TARGETS); do \
+	    mkdir -p build-fuzz/corpus/$$t && \
+	    echo "== $$t for $(FUZZ_SECONDS) s" && \
+	    build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=build-fuzz/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
+	        2>build-fuzz/$$t.log || { tail -60 build-fuzz/$$t.log; exit 1; }; \
+	    grep -E 'stat::number_of_executed_units|stat::new_units_added|stat::peak_rss' build-fuzz/$$t.log; \
+	done
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

@@ -20,7 +20,9 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
     }
     for (const auto& p : ini.problems())
         problems.push_back("line " + std::to_string(p.line) + ": " + p.message);
-    for (const auto& [section, attributes] : ini.entries()) {
+    for (const auto& entry : ini.entries()) {
+        const std::string& section = entry.first;
+        const vorn_ini::Entry& attributes = entry.second;
         const std::string where =
             "line " + std::to_string(ini.lineOf(section)) + ": [" + section + "]";
         auto at = [&](const std::string& key) {
