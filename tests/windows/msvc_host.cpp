@@ -141,8 +141,8 @@ void parent(vorn_client_callback* component, const char* text) {
 const char* const expected[] = {
     "ET 1 10000",
     "PS '1' 'C:\\panels/myButton.vorn_ui'",
-    "answer: "
-    "useButton=true\nsendGPI=true\nuseText=false\nbuttonText=\nstateSheet=\noffState=\nonState=",
+    ("answer: useButton=true\nsendGPI=true\nuseText=false\nbuttonText=\nstateSheet=\n"
+     "offState=\nonState="),
     "answer: GPIvalue=*",
     "answer: (none)",
     "answer: (none)",
