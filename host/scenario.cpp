@@ -417,7 +417,8 @@ private:
         }
         auto prop = [&](const char* name, const char* none) {
             auto found = props.find(name);
-            return found == props.end() ? std::string(none) : escape(found->second);
+            if (found == props.end()) return std::string(none);
+            return found->second.empty() ? std::string("\"\"") : escape(found->second);
         };
         std::string view = "[ " + prop("text", "(no label)") +
                            " ]  style=" + prop("style", "button") +
