@@ -24,4 +24,4 @@ if [ $i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+apt-get update -q >/dev/null && apt-get install -y -q "${missing[@]}" >/dev/null
