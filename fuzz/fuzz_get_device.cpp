@@ -1,6 +1,6 @@
 // The "SD" lookup on any reply: the numbers are read without undefined behaviour and the reply
 // is handed back exactly once.
-#include "vorn_script_helper.h"
+#include "open_frame.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,18 +24,6 @@ public:
     bool handedBack = false;
 };
 
-class Frame : public vorn_script_helper {
-public:
-    explicit Frame(HostClient* host) : vorn_script_helper(host, "") {}
-    using vorn_script_helper::getDevice;
-
-protected:
-    void onButton(ButtonEvent*) override {}
-    std::int32_t onDeviceReport(DeviceReport*) override { return 0; }
-    vorn_string onParentCommand(ParentCommand*) override { return {}; }
-    void onTimer(std::int32_t) override {}
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -43,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.reply.assign(reinterpret_cast<const char*>(data), size);
     host.reply = host.reply.c_str(); // up to the first NUL, as the host's text would be
     {
-        Frame frame(&host);
+        OpenFrame frame(&host, "");
         std::int32_t device = -1, contact = -1;
         if (!frame.getDevice("A", &device, &contact)) std::abort();
         if (!host.handedBack) std::abort();

@@ -5,6 +5,8 @@
 // length limit.
 #pragma once
 
+#include "vorn_string.h"
+
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
@@ -15,6 +17,7 @@ public:
     struct Piece {
         Piece(const char* text) : data(text ? text : ""), size(std::strlen(data)) {} // NOLINT
         Piece(const char* text, std::size_t length) : data(text), size(length) {}
+        Piece(const vorn_string& text) : data(text), size(text.length()) {} // NOLINT
         const char* data;
         std::size_t size;
     };

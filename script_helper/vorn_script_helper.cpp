@@ -121,53 +121,37 @@ void vorn_script_helper::sendNumeric(const char* format, ...) {
 
 bool vorn_script_helper::panelShow(const vorn_string& panel, const vorn_string& file,
                                    const vorn_string& params) {
-    const bool withPath = hostPath.length() > 0;
-    const bool withParams = params.length() > 0;
-    vorn_command_text text({"PS '",
-                            {panel, panel.length()},
-                            "' '",
-                            {hostPath, withPath ? hostPath.length() : 0},
-                            withPath ? "/" : "",
-                            {file, file.length()},
-                            "'",
-                            withParams ? " '" : "",
-                            {params, params.length()},
-                            withParams ? "'" : ""});
     if (!host) return true;
+    // The "/" is added whenever there is a path, whatever the path ends with.
+    const bool withParams = params.length() > 0;
+    vorn_command_text text({"PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "", file,
+                            "'", withParams ? " '" : "", params, withParams ? "'" : ""});
     return sendText(text.c_str()) != nullptr;
 }
 
 void vorn_script_helper::textPut(const vorn_string& property, const vorn_string& value,
                                  const vorn_string& panel, const vorn_string& control) {
-    if (!host) return;
-    vorn_command_text text({"TP '",
-                            {property, property.length()},
-                            "=",
-                            {value, value.length()},
-                            "' '",
-                            {panel, panel.length()},
-                            "' '",
-                            {control, control.length()},
-                            "'"});
-    sendText(text.c_str());
+    sendTextPut(property, "=", value, panel, control);
 }
 
 void vorn_script_helper::textPut(const vorn_string& setting, const vorn_string& panel,
                                  const vorn_string& control) {
+    sendTextPut(setting, "", "", panel, control);
+}
+
+// TP 'first equals second' 'panel' 'control'
+void vorn_script_helper::sendTextPut(const vorn_command_text::Piece& first,
+                                     const vorn_command_text::Piece& equals,
+                                     const vorn_command_text::Piece& second,
+                                     const vorn_string& panel, const vorn_string& control) {
     if (!host) return;
-    vorn_command_text text({"TP '",
-                            {setting, setting.length()},
-                            "' '",
-                            {panel, panel.length()},
-                            "' '",
-                            {control, control.length()},
-                            "'"});
+    vorn_command_text text({"TP '", first, equals, second, "' '", panel, "' '", control, "'"});
     sendText(text.c_str());
 }
 
 void vorn_script_helper::hostNotify(const vorn_string& message) {
     if (!host) return;
-    vorn_command_text text({"HN '", {message, message.length()}, "'"});
+    vorn_command_text text({"HN '", message, "'"});
     sendText(text.c_str());
 }
 
@@ -207,7 +191,7 @@ bool vorn_script_helper::getDevice(vorn_string name, std::int32_t* device, std::
     if (device) *device = 0;
     if (contact) *contact = 0;
     if (!host) return false;
-    vorn_command_text text({"SD '", {name, name.length()}, "'"});
+    vorn_command_text text({"SD '", name, "'"});
     const char* reply = sendText(text.c_str());
     if (!reply) return false;
     // The reply goes back to the host however the decoding ends.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vorn_client_callback.h"
+#include "vorn_command_text.h"
 #include "vorn_records.h"
 #include "vorn_string.h"
 
@@ -57,6 +58,9 @@ protected:
 
 private:
     const char* sendText(const char* text);
+    void sendTextPut(const vorn_command_text::Piece& first, const vorn_command_text::Piece& equals,
+                     const vorn_command_text::Piece& second, const vorn_string& panel,
+                     const vorn_string& control);
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif

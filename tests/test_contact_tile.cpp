@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
+
 namespace {
 
 const std::string kLook = "' '1' 'MyContact_Tile'";
@@ -71,6 +73,20 @@ TEST_F(Tile, WholeLifeUnboundWithAndWithoutPath) {
         t.tick(1);
     }
     EXPECT_EQ(host.take(), (Log{"ET 1 10000", "PS '1' 'myButton.vorn_ui'", "ET 1", "AS"}));
+}
+
+TEST_F(Tile, CreationWithoutMemoryReturnsNullAndSendsNothing) {
+    const char* longPath = "/panels/of/the/studio/floor";
+    for (std::size_t failing : {0u, 1u}) { // the object, then its copy of the path
+        vorn_client_callback* tile = nullptr;
+        {
+            AllocCounter counter;
+            counter.failFrom(failing);
+            tile = load_vorn_client_script(&host, longPath);
+        }
+        EXPECT_EQ(tile, nullptr) << failing;
+        EXPECT_TRUE(host.take().empty()) << failing;
+    }
 }
 
 TEST_F(Tile, WholeLifeBound) {

@@ -1,4 +1,5 @@
 #include "alloc_counter.h"
+#include "open_frame.h"
 #include "recording_host.h"
 #include "vorn_script_helper.h"
 
@@ -6,33 +7,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 
-namespace {
-
-// The frame with its command operations opened up for the test.
-class Frame : public vorn_script_helper {
-public:
-    Frame(HostClient* host, const char* path) : vorn_script_helper(host, path) {}
-    using vorn_script_helper::debug;
-    using vorn_script_helper::getDevice;
-    using vorn_script_helper::gpiPoll;
-    using vorn_script_helper::gpiRegister;
-    using vorn_script_helper::gpiSwitch;
-    using vorn_script_helper::gpiUnregister;
-    using vorn_script_helper::hostNotify;
-    using vorn_script_helper::panelShow;
-    using vorn_script_helper::teardown;
-    using vorn_script_helper::textPut;
-    using vorn_script_helper::timerStart;
-    using vorn_script_helper::timerStop;
-
-protected:
-    void onButton(ButtonEvent*) override {}
-    std::int32_t onDeviceReport(DeviceReport*) override { return 0; }
-    vorn_string onParentCommand(ParentCommand*) override { return {}; }
-    void onTimer(std::int32_t) override {}
-};
-
-} // namespace
+using Frame = OpenFrame;
 
 TEST(HostCommands, NumericCommandTexts) {
     RecordingHost host;

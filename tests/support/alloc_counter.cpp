@@ -1,5 +1,6 @@
 #include "alloc_counter.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -7,9 +8,10 @@ namespace {
 std::size_t allocations = 0;
 int active = 0;
 std::size_t startCount = 0;
+std::size_t failAt = SIZE_MAX;
 
 void* allocate(std::size_t size) {
-    if (active > 0) ++allocations;
+    if (active > 0 && allocations++ >= failAt) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
@@ -21,6 +23,10 @@ AllocCounter::AllocCounter() {
 }
 AllocCounter::~AllocCounter() {
     --active;
+    failAt = SIZE_MAX;
+}
+void AllocCounter::failFrom(std::size_t allocation) {
+    failAt = startCount + allocation;
 }
 std::size_t AllocCounter::count() const {
     return allocations - startCount;

@@ -1,1 +1,3 @@
-extern "C" int vorn_not_a_plugin() { return 0; }
+extern "C" int vorn_not_a_plugin() {
+    return 0;
+}

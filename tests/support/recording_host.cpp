@@ -1,47 +1,22 @@
 #include "recording_host.h"
 
+#include "plugin.h"
+
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
 
-DebugCapture::DebugCapture() {
-    char name[] = "/tmp/vorn-debug-XXXXXX";
-    fd_ = mkstemp(name);
-    unlink(name);
-    if (const char* old = std::getenv("VORN_DEBUG_FD")) {
-        previous_ = old;
-        hadPrevious_ = true;
-    }
-    setenv("VORN_DEBUG_FD", std::to_string(fd_).c_str(), 1);
-}
-
-DebugCapture::~DebugCapture() {
-    if (hadPrevious_)
-        setenv("VORN_DEBUG_FD", previous_.c_str(), 1);
-    else
-        unsetenv("VORN_DEBUG_FD");
-    close(fd_);
-}
-
-std::string DebugCapture::take() {
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = pread(fd_, chunk, sizeof chunk, offset_)) > 0) {
-        text.append(chunk, static_cast<std::size_t>(n));
-        offset_ += n;
-    }
-    return text;
+// Debug texts reach the host through the emulator's tap; whatever an earlier host left there
+// is not this one's.
+RecordingHost::RecordingHost() {
+    DebugTap::instance().take();
 }
 
 void RecordingHost::flushDebug() {
     // One entry per text ending in a line feed; an unfinished text is one entry too.
-    const std::string text = debug_.take();
+    const std::string text = DebugTap::instance().take();
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
         end = end == std::string::npos ? text.size() : end + 1;

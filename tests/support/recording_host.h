@@ -9,25 +9,12 @@
 #include <string>
 #include <vector>
 
-// Routes the platform's debug output into a temporary file while alive.
-class DebugCapture {
-public:
-    DebugCapture();
-    ~DebugCapture();
-    // Texts written since the last call.
-    std::string take();
-
-private:
-    int fd_;
-    long offset_ = 0;
-    std::string previous_;
-    bool hadPrevious_ = false;
-};
-
 class RecordingHost : public HostClient {
     VORN_HOST_DESTRUCTOR_BRIDGE(RecordingHost)
 
 public:
+    RecordingHost();
+    virtual ~RecordingHost() {}
     const char* send(const char* text, int mode) override;
 
     // Commands as sent, with "debug: <text>" entries in their place.
@@ -44,7 +31,6 @@ public:
     void flushDebug();
 
 private:
-    DebugCapture debug_;
     std::set<const char*> outstanding_;
 };
 
