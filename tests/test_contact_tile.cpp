@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
 
@@ -52,7 +53,8 @@ protected:
 
     RecordingHost host;
     std::unique_ptr<Component> tile;
-    std::string configPath_ = ::testing::TempDir() + "contact_tile_test.ini";
+    std::string configPath_ =
+        ::testing::TempDir() + "contact_tile_test." + std::to_string(getpid()) + ".ini";
 };
 
 const std::string kBindA = "debug: Instance change code called - Instance=A\n";

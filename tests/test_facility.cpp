@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 TEST(Facility, LoadsInstancesStatesAndReportsProblemsByLine) {
-    const std::string path = ::testing::TempDir() + "facility_test.ini";
+    const std::string path =
+        ::testing::TempDir() + "facility_test." + std::to_string(getpid()) + ".ini";
     std::ofstream(path)
         << "[instances.A]\ndevice = 12\ncontact = 3\nidtext = Studio A\nother = kept\n"
            "[instances.Q]\nreply = '12' '3'\n[devices.12]\n3 = 1\n"

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -19,7 +20,8 @@ protected:
         std::remove(path_.c_str());
         unsetenv("VORN_CONFIG");
     }
-    std::string path_ = ::testing::TempDir() + "vorn_config_test.ini";
+    std::string path_ =
+        ::testing::TempDir() + "vorn_config_test." + std::to_string(getpid()) + ".ini";
 };
 
 } // namespace
