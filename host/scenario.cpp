@@ -4,6 +4,7 @@
 #include "host_command.h"
 #include "plugin.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -12,7 +13,8 @@ const char* const scenarioHelp =
     R"(Scenario steps (one a line; '#' starts a comment line; texts take \n \t \\ \xHH):
   config FILE              configuration and facility file (relative to the scenario)
   load [FILE]              load a plug-in file (default: --plugin)
-  create [PATH]            create the component with the panel folder PATH (may be empty)
+  create [PATH]            create the component with the panel folder PATH (may be empty);
+                           a live one is deleted first
   parent TEXT              deliver a parent command (type 3); its answer is shown
   press PANEL CONTROL      deliver a button press (type 2)
   report DEV CONTACT STATE deliver a device report (type 1)
@@ -48,7 +50,7 @@ std::string unescape(const std::string& text) {
             out += '\t';
         else if (c == 'r')
             out += '\r';
-        else if (c == 'x' && i + 2 < text.size() + 0 &&
+        else if (c == 'x' && i + 2 < text.size() &&
                  std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
                  std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
@@ -345,8 +347,7 @@ private:
         if (!ensureHost(step.line)) return false;
         EmulatedHost& h = *host_;
         if (k == "create") {
-            h.events.clear();
-            cursor_ = 0;
+            // A live component is deleted first, as the host would replace it.
             if (!h.create(*plugin_, step.text))
                 return fail(step.line, "the plug-in returned no component", "a component", "null");
         } else if (k == "delete") {
