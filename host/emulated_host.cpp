@@ -19,14 +19,8 @@ EmulatedHost::~EmulatedHost() {
 }
 
 void EmulatedHost::collectDebug() {
-    const std::string text = DebugTap::instance().take();
-    // One event per text ending in a line feed.
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        events.push_back({HostEvent::Debug, text.substr(start, end - start)});
-        start = end;
-    }
+    for (std::string& text : DebugTap::instance().take())
+        events.push_back({HostEvent::Debug, std::move(text)});
 }
 
 const char* EmulatedHost::send(const char* text, int mode) {
@@ -80,7 +74,6 @@ void EmulatedHost::execute(const HostCommand& c) {
     if (w == "AS") {
         ended = true;
     } else if (w == "PS") {
-        shownPanels.push_back(c.texts[0]);
         lastPanel = c.texts[0];
         panels[c.texts[0]];
         panelChanged = true;
@@ -106,9 +99,7 @@ void EmulatedHost::execute(const HostCommand& c) {
     } else if (w == "GU") {
         facility.unregister(c.numbers[0]);
     } else if (w == "GS") {
-        const std::int32_t device = c.numbers[0], contact = c.numbers[1], state = c.numbers[2];
-        facility.setState(device, contact, state);
-        if (facility.isRegistered(device, contact)) pending_.push_back({device, contact, state});
+        setContact(c.numbers[0], c.numbers[1], c.numbers[2]);
     } else if (w == "GP") {
         const std::int32_t device = c.numbers[0];
         const std::int64_t first = c.numbers[1], last = c.numbers[2];
@@ -209,10 +200,23 @@ void EmulatedHost::message(int type) {
     deliverPending();
 }
 
-void EmulatedHost::switchContact(std::int32_t device, std::int32_t contact, std::int32_t state) {
+void EmulatedHost::setContact(std::int32_t device, std::int32_t contact, std::int32_t state) {
     facility.setState(device, contact, state);
     if (facility.isRegistered(device, contact)) pending_.push_back({device, contact, state});
+}
+
+void EmulatedHost::switchContact(std::int32_t device, std::int32_t contact, std::int32_t state) {
+    setContact(device, contact, state);
     deliverPending();
+}
+
+const std::string* EmulatedHost::property(const std::string& name) const {
+    auto panel = panels.find(lastPanel);
+    if (panel == panels.end()) return nullptr;
+    auto control = panel->second.find(lastControl);
+    if (control == panel->second.end()) return nullptr;
+    auto found = control->second.find(name);
+    return found == control->second.end() ? nullptr : &found->second;
 }
 
 void EmulatedHost::advance(std::int64_t ms) {
@@ -221,13 +225,13 @@ void EmulatedHost::advance(std::int64_t ms) {
         // The earliest due timer, lowest id first on a tie.
         auto next = timers_.end();
         for (auto it = timers_.begin(); it != timers_.end(); ++it)
-            if (it->second.second <= until &&
-                (next == timers_.end() || it->second.second < next->second.second))
+            if (it->second.due <= until &&
+                (next == timers_.end() || it->second.due < next->second.due))
                 next = it;
         if (next == timers_.end() || !component_) break;
-        now_ = next->second.second;
+        now_ = next->second.due;
         const std::int32_t id = next->first;
-        next->second.second += next->second.first;
+        next->second.due += next->second.period;
         tick(id);
     }
     now_ = until;

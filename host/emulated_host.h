@@ -65,7 +65,6 @@ public:
     // Panel model: panel -> control -> property -> value.
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> panels;
     std::string lastPanel, lastControl;
-    std::vector<std::string> shownPanels;
     std::vector<std::string> notifications;
     bool ended = false;
     bool panelChanged = false;
@@ -75,10 +74,13 @@ public:
     int repliesOut = 0;
     int repliesBack = 0;
     std::size_t outstandingReplies() const { return outstanding_.size(); }
-    std::int64_t now() const { return now_; }
-    const std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>>& timers() const {
-        return timers_;
-    }
+    struct Timer {
+        std::int64_t period;
+        std::int64_t due; // next tick, on the simulated clock
+    };
+    const std::map<std::int32_t, Timer>& timers() const { return timers_; }
+    // A property of the control the component last put, or null when it is not set.
+    const std::string* property(const std::string& name) const;
     // Limit of deliveries one step may cause, so that a component and the facility that keep
     // answering each other cannot run forever.
     int deliveryLimit = 10000;
@@ -89,11 +91,12 @@ private:
     };
     void deliverPending();
     void execute(const HostCommand& command);
+    // Sets a contact at the facility; a registered contact reports its new state.
+    void setContact(std::int32_t device, std::int32_t contact, std::int32_t state);
 
     vorn_client_callback* component_ = nullptr;
     std::deque<Delivery> pending_;
     std::map<const char*, std::unique_ptr<char[]>> outstanding_;
-    // id -> (period, next due time)
-    std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>> timers_;
+    std::map<std::int32_t, Timer> timers_;
     std::int64_t now_ = 0;
 };

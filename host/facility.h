@@ -31,7 +31,6 @@ public:
     void registerRange(std::int32_t device, std::int32_t first, std::int32_t last, bool add);
     void unregister(std::int32_t device);
     bool isRegistered(std::int32_t device, std::int32_t contact) const;
-    std::size_t registrationCount() const { return ranges_.size(); }
 
     std::map<std::string, FacilityInstance> instances;
 

@@ -3,7 +3,6 @@
 #include "validator.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>

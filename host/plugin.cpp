@@ -20,7 +20,6 @@ bool fileExists(const std::string& path) {
 } // namespace
 
 bool Plugin::open(const std::string& path, std::string& error) {
-    path_ = path;
     if (!fileExists(path)) {
         error = path + ": no such plug-in file";
         return false;
@@ -86,6 +85,18 @@ DebugTap& DebugTap::instance() {
     return tap;
 }
 
+std::vector<std::string> DebugTap::take() {
+    const std::string written = takeWritten();
+    std::vector<std::string> texts;
+    for (std::size_t start = 0; start < written.size();) {
+        std::size_t end = written.find('\n', start);
+        end = end == std::string::npos ? written.size() : end + 1;
+        texts.push_back(written.substr(start, end - start));
+        start = end;
+    }
+    return texts;
+}
+
 #ifdef _WIN32
 // OutputDebugStringA raises DBG_PRINTEXCEPTION_C; a vectored handler in the process sees it
 // first, as a debugger would.
@@ -115,7 +126,7 @@ DebugTap::~DebugTap() {
     delete captured;
     captured = nullptr;
 }
-std::string DebugTap::take() {
+std::string DebugTap::takeWritten() {
     std::string text;
     text.swap(*captured);
     return text;
@@ -140,7 +151,7 @@ DebugTap::~DebugTap() {
     tapFd = -1;
     unsetenv("VORN_DEBUG_FD");
 }
-std::string DebugTap::take() {
+std::string DebugTap::takeWritten() {
     std::string text;
     if (tapFd < 0) return text;
     char chunk[4096];

@@ -4,6 +4,7 @@
 #include "vorn_client_callback.h"
 
 #include <string>
+#include <vector>
 
 class Plugin {
 public:
@@ -15,8 +16,6 @@ public:
     // Loads the file and finds load_vorn_client_script. On failure the error names the file and
     // what is missing.
     bool open(const std::string& path, std::string& error);
-    bool isOpen() const { return load_ != nullptr; }
-    const std::string& path() const { return path_; }
     vorn_client_callback* create(HostClient* host, const char* folder) const {
         return load_(host, folder);
     }
@@ -24,7 +23,6 @@ public:
 private:
     void* handle_ = nullptr;
     vorn_load_function load_ = nullptr;
-    std::string path_;
 };
 
 // Collects the plug-in's debug output (OutputDebugStringA on Windows, the VORN_DEBUG_FD channel
@@ -34,10 +32,12 @@ private:
 class DebugTap {
 public:
     static DebugTap& instance();
-    // Texts written since the last call.
-    std::string take();
+    // Texts written since the last call: one per text ending in a line feed, and an
+    // unfinished text as one more.
+    std::vector<std::string> take();
 
 private:
+    std::string takeWritten();
     DebugTap();
     ~DebugTap();
     DebugTap(const DebugTap&) = delete;

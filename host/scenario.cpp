@@ -410,21 +410,15 @@ private:
 
     std::string buttonView() const {
         const EmulatedHost& h = *host_;
-        auto panel = h.panels.find(h.lastPanel);
-        std::map<std::string, std::string> props;
-        if (panel != h.panels.end()) {
-            auto control = panel->second.find(h.lastControl);
-            if (control != panel->second.end()) props = control->second;
-        }
         auto prop = [&](const char* name, const char* none) {
-            auto found = props.find(name);
-            if (found == props.end()) return std::string(none);
-            return found->second.empty() ? std::string("\"\"") : escape(found->second);
+            const std::string* value = h.property(name);
+            if (!value) return std::string(none);
+            return value->empty() ? std::string("\"\"") : escape(*value);
         };
         std::string view = "[ " + prop("text", "(no label)") +
                            " ]  style=" + prop("style", "button") +
                            "  look=" + prop("statesheet", "-");
-        if (props.count("stylesheet")) view += "  sheet=" + prop("stylesheet", "");
+        if (h.property("stylesheet")) view += "  sheet=" + prop("stylesheet", "");
         view += "  panel " + (h.lastPanel.empty() ? std::string("-") : h.lastPanel);
         if (!h.notifications.empty()) view += "  last " + escape(h.notifications.back());
         return view;
@@ -454,42 +448,43 @@ private:
         return e->text;
     }
 
-    bool expectEvent(const ScenarioStep& step, HostEvent::Kind kind, bool hasReply,
-                     const std::string& text, const std::string& wanted) {
+    // The next event, passing over parent commands that had no answer (unless an answer is
+    // what is expected).
+    const HostEvent* nextSkippingSilentAnswers() {
         const HostEvent* e = next();
-        // An expected command may be preceded by answers (a parent command's "no answer").
-        while (e && kind != HostEvent::Answer && e->kind == HostEvent::Answer && !e->hasReply) {
+        while (e && e->kind == HostEvent::Answer && !e->hasReply) {
             ++cursor_;
             e = next();
         }
-        if (!e || e->kind != kind || e->text != text ||
-            (kind == HostEvent::Answer && e->hasReply != hasReply))
-            return fail(step.line, "mismatch", wanted, describe(e));
+        return e;
+    }
+
+    bool expectEvent(const ScenarioStep& step, const HostEvent& wanted) {
+        const HostEvent* e =
+            wanted.kind == HostEvent::Answer ? next() : nextSkippingSilentAnswers();
+        if (!e || e->kind != wanted.kind || e->text != wanted.text ||
+            (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply))
+            return fail(step.line, "mismatch", describe(&wanted), describe(e));
         ++cursor_;
         return true;
     }
 
+    static HostEvent answerEvent(const std::string& text, bool answered) {
+        HostEvent e(HostEvent::Answer, text);
+        e.hasReply = answered;
+        return e;
+    }
+
     bool expect(const ScenarioStep& step) {
         const std::string& kind = step.expectKind;
-        if (kind == "command")
-            return expectEvent(step, HostEvent::Command, false, step.text, "command " + step.text);
+        if (kind == "command") return expectEvent(step, {HostEvent::Command, step.text});
         if (kind == "notify")
-            return expectEvent(step, HostEvent::Command, false, "HN '" + step.text + "'",
-                               "command HN '" + step.text + "'");
-        if (kind == "debug")
-            return expectEvent(step, HostEvent::Debug, false, step.text,
-                               "debug " + escape(step.text));
-        if (kind == "answer")
-            return expectEvent(step, HostEvent::Answer, true, step.text,
-                               "answer " + escape(step.text));
-        if (kind == "no-answer")
-            return expectEvent(step, HostEvent::Answer, false, "", "no answer");
+            return expectEvent(step, {HostEvent::Command, "HN '" + step.text + "'"});
+        if (kind == "debug") return expectEvent(step, {HostEvent::Debug, step.text});
+        if (kind == "answer") return expectEvent(step, answerEvent(step.text, true));
+        if (kind == "no-answer") return expectEvent(step, answerEvent("", false));
         if (kind == "nothing") {
-            const HostEvent* e = next();
-            while (e && e->kind == HostEvent::Answer && !e->hasReply) {
-                ++cursor_;
-                e = next();
-            }
+            const HostEvent* e = nextSkippingSilentAnswers();
             return e ? fail(step.line, "mismatch", "nothing more", describe(e)) : true;
         }
         if (kind == "ended")
@@ -498,15 +493,8 @@ private:
         if (kind == "panel") {
             const std::size_t eq = step.text.find('=');
             const std::string property = step.text.substr(0, eq), value = step.text.substr(eq + 1);
-            std::string actual = "(not set)";
-            auto panel = host_->panels.find(host_->lastPanel);
-            if (panel != host_->panels.end()) {
-                auto control = panel->second.find(host_->lastControl);
-                if (control != panel->second.end()) {
-                    auto p = control->second.find(property);
-                    if (p != control->second.end()) actual = property + "=" + escape(p->second);
-                }
-            }
+            const std::string* set = host_->property(property);
+            const std::string actual = set ? property + "=" + escape(*set) : "(not set)";
             const std::string wanted = property + "=" + escape(value);
             return actual == wanted ? true : fail(step.line, "panel property", wanted, actual);
         }
@@ -545,7 +533,9 @@ private:
         checkViolations(lastLine_);
         if (host_->outstandingReplies() != 0)
             fail(lastLine_, "at the end", "every reply handed back with mode 5",
-                 std::to_string(host_->outstandingReplies()) + " still held by the component");
+                 std::to_string(host_->repliesOut) + " given, " +
+                     std::to_string(host_->repliesBack) + " handed back, " +
+                     std::to_string(host_->outstandingReplies()) + " still held by the component");
     }
 
     std::string name_;

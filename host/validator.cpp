@@ -1,7 +1,6 @@
 #include "validator.h"
 
 #include "emulated_host.h"
-#include "host_command.h"
 #include "plugin.h"
 #include "vorn_records.h"
 
@@ -12,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <set>
-#include <sstream>
 #include <vector>
 
 namespace {

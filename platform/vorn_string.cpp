@@ -96,32 +96,36 @@ vorn_string vorn_string::arg(int number, char fill, int width, int base) const {
     return argText(text.data(), text.size());
 }
 
-vorn_string vorn_string::argText(const char* value, std::size_t size) const {
-    // Markers are %1 to %99; find the lowest number that occurs.
-    int lowest = 100;
-    const std::size_t n = s_.size();
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (s_[i] != '%' || s_[i + 1] < '1' || s_[i + 1] > '9') continue;
-        int marker = s_[i + 1] - '0';
-        if (i + 2 < n && s_[i + 2] >= '0' && s_[i + 2] <= '9')
-            marker = marker * 10 + (s_[i + 2] - '0');
-        if (marker < lowest) lowest = marker;
-    }
-    if (lowest == 100) return *this;
+namespace {
 
-    const std::size_t markerSize = lowest < 10 ? 2 : 3;
+// The marker (%1 to %99) that starts at position i, or 0; its length goes to size.
+int markerAt(const std::string& text, std::size_t i, std::size_t& size) {
+    auto digit = [&](std::size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
+    if (text[i] != '%' || !digit(i + 1) || text[i + 1] == '0') return 0;
+    int marker = text[i + 1] - '0';
+    size = 2;
+    if (digit(i + 2)) {
+        marker = marker * 10 + (text[i + 2] - '0');
+        size = 3;
+    }
+    return marker;
+}
+
+} // namespace
+
+vorn_string vorn_string::argText(const char* value, std::size_t size) const {
+    int lowest = 0;
+    std::size_t markerSize = 0;
+    for (std::size_t i = 0; i < s_.size(); ++i) {
+        const int marker = markerAt(s_, i, markerSize);
+        if (marker != 0 && (lowest == 0 || marker < lowest)) lowest = marker;
+    }
+    if (lowest == 0) return *this;
+
     vorn_string result;
-    result.s_.reserve(n + size);
-    for (std::size_t i = 0; i < n;) {
-        bool match = false;
-        if (s_[i] == '%' && i + markerSize <= n) {
-            int marker = 0;
-            std::size_t j = i + 1;
-            for (; j < n && j < i + 3 && s_[j] >= '0' && s_[j] <= '9'; ++j)
-                marker = marker * 10 + (s_[j] - '0');
-            match = marker == lowest && j == i + markerSize;
-        }
-        if (match) {
+    result.s_.reserve(s_.size() + size);
+    for (std::size_t i = 0; i < s_.size();) {
+        if (markerAt(s_, i, markerSize) == lowest) {
             result.s_.append(value, size);
             i += markerSize;
         } else {

@@ -26,13 +26,12 @@ public:
     vorn_command_text(const vorn_command_text&) = delete;
     vorn_command_text& operator=(const vorn_command_text&) = delete;
 
-    const char* c_str() const { return text_; }
+    const char* c_str() const { return heap_ ? heap_.get() : inline_; }
     std::size_t size() const { return size_; }
 
 private:
     static constexpr std::size_t inlineSize = 192;
     char inline_[inlineSize];
     std::unique_ptr<char[]> heap_;
-    char* text_;
     std::size_t size_;
 };

@@ -25,10 +25,6 @@ namespace {
 // GR -2147483648 -2147483648 -2147483648 'ADD' (44 characters).
 constexpr std::size_t numericBufferSize = 48;
 
-const char* orEmpty(const char* text) {
-    return text ? text : "";
-}
-
 } // namespace
 
 std::int32_t vorn_to_int(const char* text) {
@@ -157,7 +153,7 @@ void vorn_script_helper::hostNotify(const vorn_string& message) {
 
 void vorn_script_helper::timerStart(std::int32_t id, std::int32_t periodMs) {
     if (periodMs == 0)
-        sendNumeric("ET %d", static_cast<int>(id));
+        timerStop(id);
     else
         sendNumeric("ET %d %d", static_cast<int>(id), static_cast<int>(periodMs));
 }
@@ -207,9 +203,9 @@ bool vorn_script_helper::getDevice(vorn_string name, std::int32_t* device, std::
 }
 
 void vorn_script_helper::teardown() {
-    if (host) sendText("AS");
+    sendText("AS");
 }
 
 void vorn_script_helper::debug(const vorn_string& text) {
-    vorn_debug_output(orEmpty(text));
+    vorn_debug_output(text);
 }

@@ -80,7 +80,7 @@ TEST(EmulatedHost, AnswersCommandsFromTheFacilityAndFlagsContractBreaches) {
     host.send("GS 12 3 1 1", 0);
     EXPECT_EQ(host.facility.state(12, 3), 1);
     host.send("ET 1 10000", 0);
-    EXPECT_EQ(host.timers().at(1).first, 10000);
+    EXPECT_EQ(host.timers().at(1).period, 10000);
     host.send("ET 1", 0);
     EXPECT_TRUE(host.timers().empty());
     host.send("HN 'GPIvalue=1'", 0);

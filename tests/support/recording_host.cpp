@@ -15,14 +15,8 @@ RecordingHost::RecordingHost() {
 }
 
 void RecordingHost::flushDebug() {
-    // One entry per text ending in a line feed; an unfinished text is one entry too.
-    const std::string text = DebugTap::instance().take();
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        log.push_back("debug: " + text.substr(start, end - start));
-        start = end;
-    }
+    for (const std::string& text : DebugTap::instance().take())
+        log.push_back("debug: " + text);
 }
 
 const char* RecordingHost::send(const char* text, int mode) {

@@ -31,7 +31,7 @@ Contact_Tile::Contact_Tile(HostClient* hostClient, const char* path)
 }
 
 Contact_Tile::~Contact_Tile() {
-    if (device != 0 && contact != 0) gpiUnregister(device);
+    if (bound()) gpiUnregister(device);
     timerStop(pollTimer);
 }
 
@@ -46,7 +46,7 @@ void Contact_Tile::applyLabel() {
 
 void Contact_Tile::bindInstance(const vorn_string& name) {
     debug(vorn_string("Instance change code called - Instance=%1\n").arg(name));
-    if (instance.length() > 0 && device != 0 && contact != 0) gpiUnregister(device);
+    if (instance.length() > 0 && bound()) gpiUnregister(device);
     instance = name;
 
     std::int32_t foundDevice = 0;
@@ -114,7 +114,7 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
         });
     } else if (name == "buttonText") {
         buttonText = value;
-        if (useText) textPut("text", buttonText, panelText(), controlId);
+        if (useText) applyLabel();
     } else if (name == "stateSheet") {
         stateSheet = value;
         textPut("stylesheet", stateSheet, panelText(), controlId);
@@ -140,7 +140,7 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
 void Contact_Tile::onButton(ButtonEvent* event) {
     if (event->panel() != tilePanel) return;
     if (event->control() != controlId) return;
-    if (device == 0 || contact == 0 || !sendGPI || gpiState == -1) return;
+    if (!bound() || !sendGPI || gpiState == -1) return;
     const std::uint8_t newState = gpiState == 0 ? 1 : 0;
     gpiSwitch(device, newState, contact, true);
 }
@@ -165,5 +165,5 @@ void Contact_Tile::onTimer(std::int32_t timerId) {
         timerStop(timerId);
         return;
     }
-    if (device != 0 && contact != 0) gpiPoll(device, contact, contact);
+    if (bound()) gpiPoll(device, contact, contact);
 }

@@ -26,6 +26,8 @@ protected:
     void onTimer(std::int32_t timerId) override;
 
 private:
+    // Bound while both numbers are non-zero.
+    bool bound() const { return device != 0 && contact != 0; }
     void bindInstance(const vorn_string& name);
     vorn_string answerQuery(const vorn_string& what) const;
     void putLook(const vorn_string& sheet);
