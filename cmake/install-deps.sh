@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian, when it is missing.
-#   install-deps.sh            the Linux build and tests
-#   install-deps.sh windows    also the 32-bit Windows cross compiler and Wine
-# Without root (or without apt-get) it only reports what is missing and returns non-zero.
+# Installs on Debian what a make target needs, when it is missing.
+#   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
+#     build   the Linux plug-in and vorn-host (all `make demo` needs)
+#     test    GoogleTest, Google Benchmark and valgrind for the Linux suites
+#     mingw   the 32-bit Windows cross compiler (`make windows`)
+#     wine    what the Windows tests run with: Wine and the Microsoft-ABI test host's clang/lld
+#     vm      the VM that runs the Windows tests where this kernel runs no 32-bit code
+#     fuzz    clang and its sanitizer runtimes
+# Without root (or without apt-get) it only names what is missing and returns non-zero.
 set -u
-want=(cmake make g++ libgtest-dev libbenchmark-dev clang lld libclang-rt-14-dev valgrind)
+want=()
+lean=() # installed without their recommended packages (QEMU's would bring a desktop)
 i386=0
-if [ "${1:-}" = windows ]; then
-    want+=(g++-mingw-w64-i686 wine wine32:i386)
-    i386=1
-fi
+[ $# = 0 ] && set -- build
+for group in "$@"; do
+    case "$group" in
+        build) want+=(cmake make g++) ;;
+        test) want+=(cmake make g++ libgtest-dev libbenchmark-dev valgrind) ;;
+        bench) want+=(cmake make g++ libgtest-dev libbenchmark-dev) ;;
+        mingw) want+=(cmake make g++-mingw-w64-i686) ;;
+        wine) want+=(clang lld wine wine32:i386) i386=1 ;;
+        vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;
+        fuzz) want+=(cmake make clang libclang-rt-14-dev) ;;
+        *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -24,4 +39,11 @@ if [ $i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >/dev/null && apt-get install -y -q "${missing[@]}" >/dev/null
+rich=()
+plain=()
+for p in "${missing[@]}"; do
+    case " ${lean[*]} " in *" $p "*) plain+=("$p") ;; *) rich+=("$p") ;; esac
+done
+apt-get update -q >/dev/null || exit 1
+if [ ${#rich[@]} -gt 0 ]; then apt-get install -y -q "${rich[@]}" >/dev/null || exit 1; fi
+if [ ${#plain[@]} -gt 0 ]; then apt-get install -y -q --no-install-recommends "${plain[@]}" >/dev/null || exit 1; fi
