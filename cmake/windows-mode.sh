@@ -30,7 +30,6 @@ off() {
 
 probe=$("$here/probe-ia32.sh" "$1")
 runs=$?
-echo "$probe" >&2
 if [ "$want" = native ] || { [ "$want" = auto ] && [ $runs = 0 ]; }; then
     [ $runs = 0 ] || off "VORN_WINE=native, but this machine runs no 32-bit code"
     echo "native $probe"
