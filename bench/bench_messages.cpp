@@ -1,9 +1,8 @@
 // Cost of each message kind through dispatch, beside a baseline that does the least any
 // implementation must: format the same command texts with snprintf into a stack buffer and call
 // the same send. Prints time per message, heap allocations per message and the ratio.
+#include "Contact_Tile.h"
 #include "alloc_counter.h"
-#include "vorn_client_callback.h"
-#include "vorn_records.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>
@@ -13,8 +12,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
 
 namespace {
 
@@ -34,7 +31,7 @@ public:
 
 struct Tile {
     CountingHost host;
-    vorn_client_callback* tile = load_vorn_client_script(&host, "");
+    vorn_client_callback* tile = vorn_create_component<Contact_Tile>(&host, "");
     Tile() {
         parent("onState=background: red");
         parent("offState=background: grey");

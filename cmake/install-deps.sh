@@ -2,7 +2,7 @@
 # Installs on Debian what a make target needs, when it is missing.
 #   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
 #     build   the Linux plug-in and vorn-host (all `make demo` needs)
-#     test    GoogleTest, Google Benchmark and valgrind for the Linux suites
+#     test    GoogleTest, Google Benchmark, valgrind and clang (the contract's layout check)
 #     mingw   the 32-bit Windows cross compiler (`make windows`)
 #     wine    what the Windows tests run with: Wine and the Microsoft-ABI test host's clang/lld
 #     vm      the VM that runs the Windows tests where this kernel runs no 32-bit code
@@ -16,7 +16,7 @@ i386=0
 for group in "$@"; do
     case "$group" in
         build) want+=(cmake make g++) ;;
-        test) want+=(cmake make g++ libgtest-dev libbenchmark-dev valgrind) ;;
+        test) want+=(cmake make g++ libgtest-dev libbenchmark-dev valgrind clang) ;;
         bench) want+=(cmake make g++ libgtest-dev libbenchmark-dev) ;;
         mingw) want+=(cmake make g++-mingw-w64-i686) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;

@@ -1,9 +1,10 @@
-// A whole component driven by a byte stream decoded into messages. The host checks its side of
+// Every registered component in turn (a byte of the input picks it), driven by a byte stream
+// decoded into messages. The host checks its side of
 // the contract after every step: well-formed commands, replies handed back once and never kept,
 // answers fresh and handed back, nothing after "AS", "AS" last.
 #include "host_command.h"
-#include "vorn_client_callback.h"
-#include "vorn_records.h"
+#include "vorn_component_table.h"
+#include "vorn_host_contract.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,8 +12,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
 
 namespace {
 
@@ -86,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckingHost host;
     host.lookup = in.text();
     const std::string path = in.text();
-    vorn_client_callback* component =
-        load_vorn_client_script(in.byte() % 8 ? &host : nullptr, path.c_str());
+    HostClient* client = in.byte() % 8 ? &host : nullptr;
+    const VornComponent& chosen = vorn_component_table[in.byte() % vorn_component_count];
+    vorn_client_callback* component = chosen.create(client, path.c_str());
     if (!component) return 0;
     std::vector<char*> answers;
     while (in.size > 0) {

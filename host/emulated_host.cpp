@@ -1,7 +1,5 @@
 #include "emulated_host.h"
 
-#include "vorn_records.h"
-
 #include <cstring>
 
 namespace {

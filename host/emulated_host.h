@@ -6,7 +6,7 @@
 #include "facility.h"
 #include "host_command.h"
 #include "plugin.h"
-#include "vorn_client_callback.h"
+#include "vorn_host_contract.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,7 +1,7 @@
 // A plug-in file loaded the way the real host loads it: by file, then its one export.
 #pragma once
 
-#include "vorn_client_callback.h"
+#include "vorn_host_contract.h"
 
 #include <string>
 #include <vector>

@@ -1,26 +1,11 @@
-// The host's message records and the one-pointer views that handlers receive.
+// The one-pointer views of the host's message data that handlers receive.
 #pragma once
 
 #include "vorn_decoders.h"
+#include "vorn_host_contract.h"
 #include "vorn_string.h"
 
 #include <cstdint>
-
-// Message type 1: a device report.
-struct HostDeviceRecord {
-    std::int32_t device;
-    std::int32_t reserved; // not read
-    std::int32_t index;    // the contact on that device
-    std::int32_t state;    // 0 off, anything else on
-};
-
-// Message type 2: a button event.
-struct HostButtonRecord {
-    std::int32_t reserved1; // not read
-    std::int32_t reserved2; // not read
-    const char* panel;      // panel id as text, "1" for panel 1
-    const char* control;    // id of the pressed control
-};
 
 class DeviceReport {
 public:

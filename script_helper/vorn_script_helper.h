@@ -2,8 +2,9 @@
 // routes them to the component's handlers, and builds the host commands.
 #pragma once
 
-#include "vorn_client_callback.h"
 #include "vorn_command_text.h"
+#include "vorn_export.h"
+#include "vorn_host_contract.h"
 #include "vorn_records.h"
 #include "vorn_string.h"
 

@@ -1,3 +1,4 @@
+#include "Contact_Tile.h"
 #include "alloc_counter.h"
 #include "recording_host.h"
 
@@ -9,9 +10,9 @@
 #include <string>
 #include <unistd.h>
 
-extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
-
 namespace {
+
+const vorn_load_function makeTile = &vorn_create_component<Contact_Tile>;
 
 const std::string kLook = "' '1' 'MyContact_Tile'";
 std::string tp(const std::string& setting) {
@@ -36,7 +37,7 @@ protected:
         std::remove(configPath_.c_str());
     }
     Component& create(const char* path = "") {
-        tile = std::make_unique<Component>(&host, path);
+        tile = std::make_unique<Component>(makeTile, &host, path);
         host.take();
         return *tile;
     }
@@ -63,14 +64,14 @@ const std::string kBindA = "debug: Instance change code called - Instance=A\n";
 
 TEST_F(Tile, WholeLifeUnboundWithAndWithoutPath) {
     {
-        Component t(&host, "panels");
+        Component t(makeTile, &host, "panels");
         t.destroy();
     }
     EXPECT_EQ(host.take(), (Log{"ET 1 10000", "PS '1' 'panels/myButton.vorn_ui'", "ET 1", "AS"}));
-    { Component t(&host, ""); }
+    { Component t(makeTile, &host, ""); }
     EXPECT_EQ(host.take(), (Log{"ET 1 10000", "PS '1' 'myButton.vorn_ui'", "ET 1", "AS"}));
     {
-        Component t(&host, nullptr);
+        Component t(makeTile, &host, nullptr);
         t.press("1", "MyContact_Tile");
         t.tick(1);
     }
@@ -84,7 +85,7 @@ TEST_F(Tile, CreationWithoutMemoryReturnsNullAndSendsNothing) {
         {
             AllocCounter counter;
             counter.failFrom(failing);
-            tile = load_vorn_client_script(&host, longPath);
+            tile = makeTile(&host, longPath);
         }
         EXPECT_EQ(tile, nullptr) << failing;
         EXPECT_TRUE(host.take().empty()) << failing;
@@ -103,7 +104,7 @@ TEST_F(Tile, WholeLifeBound) {
 }
 
 TEST_F(Tile, ANullHostLivesAWholeLifeSilently) {
-    Component t(nullptr, "p");
+    Component t(makeTile, nullptr, "p");
     t.parentCommand("instance=A");
     t.parentCommand("useText=true");
     EXPECT_EQ(t.ask("return=useText"), "useText=true");

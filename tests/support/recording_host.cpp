@@ -6,8 +6,6 @@
 #include <cstring>
 #include <string>
 
-extern "C" vorn_client_callback* load_vorn_client_script(HostClient* host, const char* path);
-
 // Debug texts reach the host through the emulator's tap; whatever an earlier host left there
 // is not this one's.
 RecordingHost::RecordingHost() {
@@ -57,8 +55,8 @@ std::vector<std::string> RecordingHost::take() {
     return taken;
 }
 
-Component::Component(HostClient* host, const char* path)
-    : component_(load_vorn_client_script(host, path)) {}
+Component::Component(vorn_load_function make, HostClient* host, const char* path)
+    : component_(make(host, path)) {}
 
 Component::~Component() {
     destroy();

@@ -1,7 +1,7 @@
 // A host for tests: keeps every command and debug text in order and answers as a case needs.
 #pragma once
 
-#include "vorn_client_callback.h"
+#include "vorn_host_contract.h"
 #include "vorn_records.h"
 
 #include <map>
@@ -34,10 +34,11 @@ private:
     std::set<const char*> outstanding_;
 };
 
-// A component created through the export, deleted through the host-facing interface.
+// A component created the way the export creates it (make: vorn_create_component<Class>, or a
+// plug-in's load function), deleted through the host-facing interface.
 class Component {
 public:
-    Component(HostClient* host, const char* path);
+    Component(vorn_load_function make, HostClient* host, const char* path);
     ~Component();
     vorn_client_callback* get() const { return component_; }
 
