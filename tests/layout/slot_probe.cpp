@@ -11,5 +11,9 @@ struct Client final : HostClient {
     virtual ~Client() {}
     const char* VORN_THISCALL send(const char*, int) override { return nullptr; }
 };
-vorn_client_callback* vorn_probe_component() { return new Probe; }
-HostClient* vorn_probe_client() { return new Client; }
+vorn_client_callback* vorn_probe_component() {
+    return new Probe;
+}
+HostClient* vorn_probe_client() {
+    return new Client;
+}
