@@ -1,5 +1,6 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
-#include "scenario.h"
+#include "scenario_language.h"
+#include "scenario_runner.h"
 #include "validator.h"
 
 #include <cstdlib>
@@ -140,7 +141,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return usageError("no command");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << usage << "\n" << scenarioHelp;
+        std::cout << usage << "\n" << scenarioHelp();
         return 0;
     }
     if (command == "run") return run(argc, argv);

@@ -1,13 +1,13 @@
-#include "scenario.h"
+#include "scenario_language.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
 
-TEST(ScenarioParser, ReadsStepsAndExpectations) {
+TEST(ScenarioLanguage, ReadsStepsAndExpectations) {
     ScenarioStep s;
     std::string error;
     ASSERT_TRUE(parseScenarioLine("parent buttonText=a b\\n", 3, s, error));
-    EXPECT_EQ(s.keyword, "parent");
+    ASSERT_NE(s.row, nullptr);
+    EXPECT_STREQ(s.row->keyword, "parent");
     EXPECT_EQ(s.text, "buttonText=a b\n");
     EXPECT_EQ(s.line, 3);
     ASSERT_TRUE(parseScenarioLine("advance 10s", 1, s, error));
@@ -15,24 +15,28 @@ TEST(ScenarioParser, ReadsStepsAndExpectations) {
     ASSERT_TRUE(parseScenarioLine("report 12 3 -1\r", 1, s, error));
     EXPECT_EQ(s.numbers, (std::vector<std::int64_t>{12, 3, -1}));
     ASSERT_TRUE(parseScenarioLine("expect GS 12 3 1 1", 1, s, error));
-    EXPECT_EQ(s.expectKind, "command");
+    EXPECT_STREQ(s.row->keyword, "expect");
     EXPECT_EQ(s.text, "GS 12 3 1 1");
     ASSERT_TRUE(parseScenarioLine("expect AS", 1, s, error));
-    EXPECT_EQ(s.expectKind, "command");
+    EXPECT_STREQ(s.row->keyword, "expect");
     ASSERT_TRUE(parseScenarioLine("expect no answer", 1, s, error));
-    EXPECT_EQ(s.expectKind, "no-answer");
+    EXPECT_STREQ(s.row->keyword, "expect no answer");
     ASSERT_TRUE(parseScenarioLine("expect answer ", 1, s, error));
-    EXPECT_EQ(s.expectKind, "answer");
+    EXPECT_STREQ(s.row->keyword, "expect answer");
     EXPECT_EQ(s.text, "");
-    ASSERT_TRUE(parseScenarioLine("expect panel text=Studio A", 1, s, error));
-    EXPECT_EQ(s.text, "text=Studio A");
+    ASSERT_TRUE(parseScenarioLine("expect panel text=Studio A=x", 1, s, error));
+    EXPECT_EQ(s.property, "text");
+    EXPECT_EQ(s.text, "Studio A=x");
+    ASSERT_TRUE(parseScenarioLine("press 1 My\\x41", 1, s, error));
+    EXPECT_EQ(s.panel, "1");
+    EXPECT_EQ(s.control, "MyA");
     ASSERT_TRUE(parseScenarioLine("   # comment", 1, s, error));
-    EXPECT_TRUE(s.keyword.empty());
+    EXPECT_EQ(s.row, nullptr);
     ASSERT_TRUE(parseScenarioLine("create", 1, s, error));
     EXPECT_EQ(s.text, "");
 }
 
-TEST(ScenarioParser, RejectsMalformedLinesWithAReason) {
+TEST(ScenarioLanguage, RejectsMalformedLinesWithAReason) {
     ScenarioStep s;
     for (const char* bad :
          {"press 1", "report 1 2", "report a b c", "tick", "advance -1", "advance x", "message 2",
@@ -44,18 +48,17 @@ TEST(ScenarioParser, RejectsMalformedLinesWithAReason) {
     }
 }
 
-TEST(ScenarioParser, EscapesRoundTrip) {
+TEST(ScenarioLanguage, EscapesRoundTrip) {
     EXPECT_EQ(unescape("a\\nb\\t\\\\c\\x41\\q"), "a\nb\t\\cAq");
     EXPECT_EQ(escape("a\nb\t\\c\x01"), "a\\nb\\t\\\\c\\x01");
     EXPECT_EQ(unescape(escape("x\n\\y\x7f")), "x\n\\y\x7f");
 }
 
-TEST(ScenarioRunner, AMalformedLineStopsTheRunBeforeAnyStep) {
-    std::istringstream in("create\nbogus\n");
-    std::ostringstream out, err;
-    RunResult r =
-        runScenario(in, "t.vorn", RunOptions{"/nonexistent.so", "", true, false}, out, err);
-    EXPECT_TRUE(r.malformed);
-    EXPECT_NE(err.str().find("t.vorn:1: /nonexistent.so: no such plug-in file"), std::string::npos)
-        << err.str();
+TEST(ScenarioLanguage, HelpShowsEveryRowOnce) {
+    const std::string help = scenarioHelp();
+    for (const ScenarioRow& row : scenarioRows()) {
+        const std::string line = std::string("\n  ") + row.usage;
+        EXPECT_NE(help.find(line), std::string::npos) << row.usage;
+        EXPECT_EQ(help.find(line + " "), help.rfind(line + " ")) << row.usage;
+    }
 }

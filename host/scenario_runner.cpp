@@ -1,0 +1,361 @@
+#include "scenario_runner.h"
+
+#include "emulated_host.h"
+#include "plugin.h"
+#include "scenario_language.h"
+
+#include <memory>
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string relativeTo(const std::string& name, const std::string& file) {
+    if (file.empty() || file[0] == '/' || (file.size() > 1 && file[1] == ':') || name == "-")
+        return file;
+    return folderOf(name) + file;
+}
+
+class Runner final : public ScenarioRunner {
+public:
+    Runner(const std::string& name, const RunOptions& options, std::ostream& out, std::ostream& err)
+        : name_(name), options_(options), out_(out), err_(err) {}
+
+    RunResult run(std::istream& in) {
+        if (!options_.config.empty()) useConfig(options_.config, 0);
+        std::string raw;
+        int line = 0;
+        const bool prompt = options_.interactive;
+        if (prompt) out_ << "> " << std::flush;
+        while (std::getline(in, raw)) {
+            ++line;
+            ScenarioStep step;
+            std::string error;
+            if (!parseScenarioLine(raw, line, step, error)) {
+                err_ << name_ << ":" << line << ": " << error << "\n  line: " << raw << "\n";
+                if (!options_.interactive) {
+                    result_.malformed = true;
+                    return result_;
+                }
+            } else if (step.row) {
+                lastLine_ = line;
+                if (!execute(step) && !options_.interactive) break;
+            }
+            if (prompt) out_ << "> " << std::flush;
+        }
+        if (!result_.malformed) finish();
+        return result_;
+    }
+
+private:
+    bool fail(int line, const std::string& what, const std::string& expected,
+              const std::string& actual) {
+        ++result_.failures;
+        out_.flush();
+        err_ << name_ << ":" << line << ": " << what << "\n  expected: " << expected
+             << "\n  actual:   " << actual << "\n";
+        return false;
+    }
+
+    bool fatal(int line, const std::string& message) {
+        result_.malformed = true;
+        out_.flush();
+        err_ << name_ << ":" << line << ": " << message << "\n";
+        return false;
+    }
+
+    bool useConfig(const std::string& file, int line) {
+        facility_ = Facility();
+        std::vector<std::string> problems;
+        const std::string path = absolutePath(file);
+        facility_.load(path, problems);
+        for (const std::string& p : problems)
+            fatal(line, file + ": " + p);
+        setEnvironment("VORN_CONFIG", path);
+        if (host_) host_->facility = facility_;
+        return problems.empty();
+    }
+
+    bool ensureHost(int line) {
+        if (!plugin_) {
+            const std::string file = options_.plugin;
+            if (file.empty())
+                return fatal(line, "no plug-in: give --plugin FILE or a 'load FILE' step");
+            if (!load(file, line)) return false;
+        }
+        if (!host_) host_ = std::make_unique<EmulatedHost>(facility_);
+        return true;
+    }
+
+    bool load(const std::string& file, int line) {
+        host_.reset();
+        plugin_ = std::make_unique<Plugin>();
+        std::string error;
+        if (!plugin_->open(file, error)) {
+            plugin_.reset();
+            return fatal(line, error);
+        }
+        return true;
+    }
+
+    bool needComponent(const ScenarioStep& step) {
+        if (host_ && host_->alive()) return true;
+        return fail(step.line, std::string("'") + step.row->keyword + "' needs a live component",
+                    "a 'create' step before it",
+                    host_ ? "the component was deleted" : "no component");
+    }
+
+    bool execute(const ScenarioStep& step) {
+        const ScenarioRow& row = *step.row;
+        if (step.isExpectation()) {
+            if (row.needs != ScenarioRow::Nothing && !host_)
+                return fail(step.line, "mismatch", step.source, "no host yet");
+            return (this->*row.run)(step);
+        }
+        if (!options_.quiet) out_ << name_ << ":" << step.line << "  " << step.source << "\n";
+        // Expectations look at what this step does; whatever the last step did that no
+        // expectation checked is passed over.
+        const std::size_t from = host_ ? host_->events.size() : 0;
+        cursor_ = from;
+        if (host_) host_->panelChanged = false;
+        if (row.needs == ScenarioRow::Nothing) return (this->*row.run)(step);
+        if (!ensureHost(step.line)) return false;
+        if (row.needs == ScenarioRow::Component && !needComponent(step)) return false;
+        if (!(this->*row.run)(step)) return false;
+        if (!options_.quiet) show(from);
+        return checkViolations(step.line);
+    }
+
+    // The steps.
+    bool config(const ScenarioStep& step) override {
+        return useConfig(relativeTo(name_, step.text), step.line);
+    }
+    bool load(const ScenarioStep& step) override {
+        return load(step.text.empty() ? options_.plugin : relativeTo(name_, step.text), step.line);
+    }
+    bool create(const ScenarioStep& step) override {
+        // A live component is deleted first, as the host would replace it.
+        if (!host_->create(*plugin_, step.text))
+            return fail(step.line, "the plug-in returned no component", "a component", "null");
+        return true;
+    }
+    bool parent(const ScenarioStep& step) override {
+        bool answered = false;
+        host_->parentCommand(step.text, answered);
+        return true;
+    }
+    bool press(const ScenarioStep& step) override {
+        host_->press(step.panel, step.control);
+        return true;
+    }
+    bool report(const ScenarioStep& step) override {
+        host_->report(number(step, 0), number(step, 1), number(step, 2));
+        return true;
+    }
+    bool switchContact(const ScenarioStep& step) override {
+        host_->switchContact(number(step, 0), number(step, 1), number(step, 2));
+        return true;
+    }
+    bool tick(const ScenarioStep& step) override {
+        host_->tick(number(step, 0));
+        return true;
+    }
+    bool advance(const ScenarioStep& step) override {
+        host_->advance(step.numbers[0]);
+        return true;
+    }
+    bool message(const ScenarioStep& step) override {
+        host_->message(number(step, 0));
+        return true;
+    }
+    bool destroy(const ScenarioStep&) override {
+        host_->destroy();
+        return true;
+    }
+    static std::int32_t number(const ScenarioStep& step, std::size_t i) {
+        return static_cast<std::int32_t>(step.numbers[i]);
+    }
+
+    void show(std::size_t from) {
+        const EmulatedHost& h = *host_;
+        for (std::size_t i = from; i < h.events.size(); ++i) {
+            const HostEvent& e = h.events[i];
+            switch (e.kind) {
+            case HostEvent::Command:
+                out_ << "  -> " << e.text;
+                if (e.text.rfind("SD ", 0) == 0)
+                    out_ << (e.hasReply ? "   <= \"" + escape(e.reply) + "\""
+                                        : std::string("   <= no reply"));
+                out_ << "\n";
+                break;
+            case HostEvent::Debug:
+                out_ << "  debug: " << escape(e.text) << "\n";
+                break;
+            case HostEvent::Answer:
+                out_ << (e.hasReply ? "  <= answer \"" + escape(e.text) + "\""
+                                    : std::string("  <= no answer"))
+                     << "\n";
+                break;
+            case HostEvent::Delivered:
+                out_ << "  <- " << e.text << "\n";
+                break;
+            }
+        }
+        if (h.panelChanged) out_ << "  " << buttonView() << "\n";
+    }
+
+    std::string buttonView() const {
+        const EmulatedHost& h = *host_;
+        auto prop = [&](const char* name, const char* none) {
+            const std::string* value = h.property(name);
+            if (!value) return std::string(none);
+            return value->empty() ? std::string("\"\"") : escape(*value);
+        };
+        std::string view = "[ " + prop("text", "(no label)") +
+                           " ]  style=" + prop("style", "button") +
+                           "  look=" + prop("statesheet", "-");
+        if (h.property("stylesheet")) view += "  sheet=" + prop("stylesheet", "");
+        view += "  panel " + (h.lastPanel.empty() ? std::string("-") : h.lastPanel);
+        if (!h.notifications.empty()) view += "  last " + escape(h.notifications.back());
+        return view;
+    }
+
+    // The next event that an expectation can match, or null.
+    const HostEvent* next() {
+        if (!host_) return nullptr;
+        while (cursor_ < host_->events.size() &&
+               host_->events[cursor_].kind == HostEvent::Delivered)
+            ++cursor_;
+        return cursor_ < host_->events.size() ? &host_->events[cursor_] : nullptr;
+    }
+
+    static std::string describe(const HostEvent* e) {
+        if (!e) return "nothing more";
+        switch (e->kind) {
+        case HostEvent::Command:
+            return "command " + e->text;
+        case HostEvent::Debug:
+            return "debug " + escape(e->text);
+        case HostEvent::Answer:
+            return e->hasReply ? "answer " + escape(e->text) : "no answer";
+        case HostEvent::Delivered:
+            break;
+        }
+        return e->text;
+    }
+
+    // The next event, passing over parent commands that had no answer (unless an answer is
+    // what is expected).
+    const HostEvent* nextSkippingSilentAnswers() {
+        const HostEvent* e = next();
+        while (e && e->kind == HostEvent::Answer && !e->hasReply) {
+            ++cursor_;
+            e = next();
+        }
+        return e;
+    }
+
+    bool expectEvent(const ScenarioStep& step, const HostEvent& wanted) {
+        const HostEvent* e =
+            wanted.kind == HostEvent::Answer ? next() : nextSkippingSilentAnswers();
+        if (!e || e->kind != wanted.kind || e->text != wanted.text ||
+            (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply))
+            return fail(step.line, "mismatch", describe(&wanted), describe(e));
+        ++cursor_;
+        return true;
+    }
+
+    static HostEvent answerEvent(const std::string& text, bool answered) {
+        HostEvent e(HostEvent::Answer, text);
+        e.hasReply = answered;
+        return e;
+    }
+
+    // The expectations.
+    bool expectCommand(const ScenarioStep& step) override {
+        return expectEvent(step, {HostEvent::Command, step.text});
+    }
+    bool expectNotify(const ScenarioStep& step) override {
+        return expectEvent(step, {HostEvent::Command, "HN '" + step.text + "'"});
+    }
+    bool expectDebug(const ScenarioStep& step) override {
+        return expectEvent(step, {HostEvent::Debug, step.text});
+    }
+    bool expectAnswer(const ScenarioStep& step) override {
+        return expectEvent(step, answerEvent(step.text, true));
+    }
+    bool expectNoAnswer(const ScenarioStep& step) override {
+        return expectEvent(step, answerEvent("", false));
+    }
+    bool expectNothing(const ScenarioStep& step) override {
+        const HostEvent* e = nextSkippingSilentAnswers();
+        return e ? fail(step.line, "mismatch", "nothing more", describe(e)) : true;
+    }
+    bool expectEnded(const ScenarioStep& step) override {
+        return host_ && host_->ended ? true : fail(step.line, "mismatch", "AS sent", "no AS");
+    }
+    bool expectPanel(const ScenarioStep& step) override {
+        const std::string* set = host_->property(step.property);
+        const std::string actual = set ? step.property + "=" + escape(*set) : "(not set)";
+        const std::string wanted = step.property + "=" + escape(step.text);
+        return actual == wanted ? true : fail(step.line, "panel property", wanted, actual);
+    }
+    bool expectContact(const ScenarioStep& step) override {
+        const std::int32_t actual = host_->facility.state(number(step, 0), number(step, 1));
+        return actual == step.numbers[2]
+                   ? true
+                   : fail(step.line, "contact state", std::to_string(step.numbers[2]),
+                          std::to_string(actual));
+    }
+
+    bool checkViolations(int line) {
+        if (!host_) return true;
+        bool ok = true;
+        for (; reported_ < host_->violations.size(); ++reported_)
+            ok =
+                fail(line, "host contract", "a well-behaved plug-in", host_->violations[reported_]);
+        return ok;
+    }
+
+    void finish() {
+        if (!host_) return;
+        if (host_->alive()) {
+            const std::size_t from = host_->events.size();
+            host_->panelChanged = false;
+            host_->destroy();
+            if (!options_.quiet) {
+                out_ << name_ << ": end: the component is deleted\n";
+                show(from);
+            }
+        }
+        checkViolations(lastLine_);
+        if (host_->outstandingReplies() != 0)
+            fail(lastLine_, "at the end", "every reply handed back with mode 5",
+                 std::to_string(host_->repliesOut) + " given, " +
+                     std::to_string(host_->repliesBack) + " handed back, " +
+                     std::to_string(host_->outstandingReplies()) + " still held by the component");
+    }
+
+    std::string name_;
+    RunOptions options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    Facility facility_;
+    std::unique_ptr<Plugin> plugin_;
+    std::unique_ptr<EmulatedHost> host_;
+    std::size_t cursor_ = 0;
+    std::size_t reported_ = 0;
+    int lastLine_ = 0;
+    RunResult result_;
+};
+
+} // namespace
+
+RunResult runScenario(std::istream& in, const std::string& name, const RunOptions& options,
+                      std::ostream& out, std::ostream& err) {
+    Runner runner(name, options, out, err);
+    return runner.run(in);
+}
