@@ -2,11 +2,12 @@
 # Installs on Debian what a make target needs, when it is missing.
 #   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
 #     build   the Linux plug-in and vorn-host (all `make demo` needs)
-#     test    GoogleTest, Google Benchmark, valgrind and clang (the contract's layout check)
+#     test    GoogleTest, valgrind and clang (the contract's layout check)
 #     mingw   the 32-bit Windows cross compiler (`make windows`)
 #     wine    what the Windows tests run with: Wine and the Microsoft-ABI test host's clang/lld
 #     vm      the VM that runs the Windows tests where this kernel runs no 32-bit code
 #     fuzz    clang and its sanitizer runtimes
+#     bench   valgrind, which counts the instructions and system calls of `make bench`
 # Without root (or without apt-get) it only names what is missing and returns non-zero.
 set -u
 want=()
@@ -16,8 +17,8 @@ i386=0
 for group in "$@"; do
     case "$group" in
         build) want+=(cmake make g++) ;;
-        test) want+=(cmake make g++ libgtest-dev libbenchmark-dev valgrind clang) ;;
-        bench) want+=(cmake make g++ libgtest-dev libbenchmark-dev) ;;
+        test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
+        bench) want+=(cmake make g++ valgrind) ;;
         mingw) want+=(cmake make g++-mingw-w64-i686) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;
         vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;

@@ -1,19 +1,73 @@
 #include "vorn_config.h"
 
-#include "vorn_ini.h"
-
 #include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+struct vorn_config::Snapshot {
+    std::string path;
+    // The file's identity and version when it was read.
+    unsigned long long device, inode, size;
+    long long seconds, nanoseconds;
+    vorn_ini ini;
+
+    bool describes(const char* file, const struct stat& st) const;
+};
+
+namespace {
+
+long long nanosecondsOf(const struct stat& st) {
+#if defined(_WIN32)
+    (void)st;
+    return 0;
+#elif defined(__APPLE__)
+    return st.st_mtimespec.tv_nsec;
+#else
+    return st.st_mtim.tv_nsec;
+#endif
+}
+
+// The configuration as last read. The host calls the plug-in from one thread only.
+std::shared_ptr<const vorn_config::Snapshot> lastRead;
+
+std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
+    struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (lastRead && lastRead->describes(path, st)) return lastRead;
+    auto file = std::make_shared<vorn_config::Snapshot>();
+    file->path = path;
+    file->device = static_cast<unsigned long long>(st.st_dev);
+    file->inode = static_cast<unsigned long long>(st.st_ino);
+    file->size = static_cast<unsigned long long>(st.st_size);
+    file->seconds = static_cast<long long>(st.st_mtime);
+    file->nanoseconds = nanosecondsOf(st);
+    if (!file->ini.load(path, static_cast<std::size_t>(st.st_size))) return nullptr;
+    lastRead = file;
+    return lastRead;
+}
+
+} // namespace
+
+bool vorn_config::Snapshot::describes(const char* file, const struct stat& st) const {
+    return file == path && device == static_cast<unsigned long long>(st.st_dev) &&
+           inode == static_cast<unsigned long long>(st.st_ino) &&
+           size == static_cast<unsigned long long>(st.st_size) &&
+           seconds == static_cast<long long>(st.st_mtime) && nanoseconds == nanosecondsOf(st);
+}
 
 vorn_config::vorn_config(const vorn_string& entry) {
     const char* path = std::getenv("VORN_CONFIG");
     if (!path || !*path) return;
-    vorn_ini file;
-    if (!file.load(path)) return;
-    auto found = file.entries().find(static_cast<const char*>(entry));
-    if (found != file.entries().end()) attributes_ = found->second;
+    file_ = configuration(path);
+    if (!file_) return;
+    const auto& entries = file_->ini.entries();
+    auto found = entries.find(static_cast<const char*>(entry));
+    if (found != entries.end()) entry_ = &found->second;
 }
 
 vorn_string vorn_config::attr(const vorn_string& name) const {
-    auto found = attributes_.find(static_cast<const char*>(name));
-    return found == attributes_.end() ? vorn_string() : vorn_string(found->second.c_str());
+    if (!entry_) return vorn_string();
+    auto found = entry_->find(static_cast<const char*>(name));
+    return found == entry_->end() ? vorn_string()
+                                  : vorn_string(found->second.data(), found->second.size());
 }

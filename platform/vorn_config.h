@@ -1,15 +1,18 @@
 // vorn_config: one entry of the platform's configuration.
 //
 // The configuration is the INI file named by the environment variable VORN_CONFIG (see
-// vorn_ini.h for its form). The entry "instances.A" is the section [instances.A]. The file is
-// read when the object is made; nothing is cached between objects. An unset variable, a file
-// that cannot be read, a missing entry or a missing attribute all give the empty text.
+// vorn_ini.h for its form). The entry "instances.A" is the section [instances.A]. Each object
+// sees the file as it is when the object is made: the parsed file is kept by the store below,
+// keyed by the file's path, identity, size and modification time, which are checked (one stat)
+// every time an object is made, so an edited file is seen by the next object. An unset
+// variable, a file that cannot be read, a missing entry or a missing attribute all give the
+// empty text.
 #pragma once
 
+#include "vorn_ini.h"
 #include "vorn_string.h"
 
-#include <map>
-#include <string>
+#include <memory>
 
 class vorn_config {
 public:
@@ -18,6 +21,9 @@ public:
 
     vorn_string attr(const vorn_string& name) const;
 
+    struct Snapshot; // one reading of the file
+
 private:
-    std::map<std::string, std::string> attributes_;
+    std::shared_ptr<const Snapshot> file_; // keeps entry_ valid while the file is re-read
+    const vorn_ini::Entry* entry_ = nullptr;
 };

@@ -1,41 +1,81 @@
 #include "vorn_ini.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-std::string trim(const std::string& text) {
-    const char* blanks = " \t\r\n";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return {};
-    std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
+bool blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
+
+// The text between first and last with the blanks around it removed.
+std::string trimmed(const char* first, const char* last) {
+    while (first < last && blank(*first))
+        ++first;
+    while (last > first && blank(last[-1]))
+        --last;
+    return std::string(first, last);
+}
+
+#ifdef _WIN32
+const int readFlags = O_RDONLY | O_BINARY;
+#else
+const int readFlags = O_RDONLY;
+#endif
 
 } // namespace
 
-bool vorn_ini::load(const std::string& path) {
+bool vorn_ini::load(const std::string& path, std::size_t sizeHint) {
     entries_.clear();
     lines_.clear();
     problems_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    parse(text.str());
+    const int fd = ::open(path.c_str(), readFlags);
+    if (fd < 0) return false;
+    if (sizeHint == 0) {
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_size > 0)
+            sizeHint = static_cast<std::size_t>(st.st_size);
+    }
+    // One read of one byte more than the file is expected to hold: a short read is the end of
+    // the file; a file that grew meanwhile is read on until its end.
+    std::string text(sizeHint + 1, '\0');
+    std::size_t size = 0;
+    bool ok = true;
+    for (;;) {
+        const auto n = ::read(fd, &text[size], static_cast<unsigned>(text.size() - size));
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        size += static_cast<std::size_t>(n);
+        if (size < text.size()) break;
+        text.resize(text.size() * 2);
+    }
+    ::close(fd);
+    if (!ok) return false;
+    text.resize(size);
+    parse(text);
     return true;
 }
 
 void vorn_ini::parse(const std::string& text) {
-    std::istringstream in(text);
-    std::string raw;
     std::string section;
     bool inSection = false;
     int number = 0;
-    while (std::getline(in, raw)) {
+    const char* const end = text.data() + text.size();
+    for (const char* start = text.data(); start < end;) {
+        const char* stop = start;
+        while (stop < end && *stop != '\n')
+            ++stop;
         ++number;
-        std::string line = trim(raw);
+        const std::string line = trimmed(start, stop);
+        start = stop + 1;
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {
             if (line.back() != ']' || line.size() < 3) {
@@ -43,13 +83,13 @@ void vorn_ini::parse(const std::string& text) {
                 inSection = false;
                 continue;
             }
-            section = trim(line.substr(1, line.size() - 2));
+            section = trimmed(line.data() + 1, line.data() + line.size() - 1);
             entries_[section];
             lines_.emplace(section, number);
             inSection = true;
             continue;
         }
-        std::size_t eq = line.find('=');
+        const std::size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0) {
             problems_.push_back({number, "expected 'name = text'"});
             continue;
@@ -58,8 +98,8 @@ void vorn_ini::parse(const std::string& text) {
             problems_.push_back({number, "attribute outside any [section]"});
             continue;
         }
-        std::string name = trim(line.substr(0, eq));
-        std::string value = trim(line.substr(eq + 1));
+        const std::string name = trimmed(line.data(), line.data() + eq);
+        std::string value = trimmed(line.data() + eq + 1, line.data() + line.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         entries_[section][name] = value;

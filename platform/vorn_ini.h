@@ -10,6 +10,8 @@
 // reported by load() with their line number and otherwise skipped.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,13 +22,15 @@ public:
         int line;
         std::string message;
     };
-    using Entry = std::map<std::string, std::string>;
+    // Looked up by std::string or by a plain text, without making a string of it.
+    using Entry = std::map<std::string, std::string, std::less<>>;
 
-    // Reads the file. Returns false when it cannot be opened; the contents are then empty.
-    bool load(const std::string& path);
+    // Reads the file, in one read when sizeHint (its size, if the caller knows it) is right.
+    // Returns false when it cannot be read; the contents are then empty.
+    bool load(const std::string& path, std::size_t sizeHint = 0);
     void parse(const std::string& text);
 
-    const std::map<std::string, Entry>& entries() const { return entries_; }
+    const std::map<std::string, Entry, std::less<>>& entries() const { return entries_; }
     const std::vector<Problem>& problems() const { return problems_; }
     // The attribute's text, or empty when the entry or the attribute does not exist.
     std::string value(const std::string& entry, const std::string& attribute) const;
@@ -35,7 +39,7 @@ public:
     int lineOf(const std::string& entry, const std::string& attribute = std::string()) const;
 
 private:
-    std::map<std::string, Entry> entries_;
+    std::map<std::string, Entry, std::less<>> entries_;
     std::map<std::string, int> lines_;
     std::vector<Problem> problems_;
 };

@@ -1,5 +1,7 @@
 #include "vorn_decoders.h"
 
+#include "vorn_string.h"
+
 #include <cstring>
 
 const char vorn_empty_text[1] = {'\0'};
@@ -11,7 +13,7 @@ char* copyText(const char* text, std::size_t& size) {
     size = text ? std::strlen(text) : 0;
     if (size == 0) return nullptr;
     char* copy = new char[size + 1];
-    std::memcpy(copy, text, size + 1);
+    vorn_copy_chars(copy, text, size + 1);
     return copy;
 }
 
@@ -25,16 +27,20 @@ ParsedCommand::ParsedCommand(const char* text)
     std::size_t size = 0;
     buffer = copyText(text, size);
     if (!buffer) return;
-    for (std::size_t i = 0; i < size && partCount < maxParts; ++i) {
-        if (buffer[i] == '.') {
-            buffer[i] = '\0';
-            parts[partCount++] = buffer + i + 1;
-        } else if (buffer[i] == '=') {
-            buffer[i] = '\0';
-            value = buffer + i + 1;
+    // From separator to separator: "." starts a part, the first "=" the value.
+    char* const end = buffer + size;
+    for (char* p = buffer; partCount < maxParts;) {
+        while (p < end && *p != '.' && *p != '=')
+            ++p;
+        if (p == end) break;
+        const bool equals = *p == '=';
+        *p++ = '\0';
+        if (equals) {
+            value = p;
             hasValue = true;
             break;
         }
+        parts[partCount++] = p;
     }
     name = buffer;
 }

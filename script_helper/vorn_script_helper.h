@@ -58,6 +58,8 @@ protected:
     vorn_string hostPath;
 
 private:
+    // Every message type but device reports.
+    char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);
     void sendTextPut(const vorn_command_text::Piece& first, const vorn_command_text::Piece& equals,
                      const vorn_command_text::Piece& second, const vorn_string& panel,

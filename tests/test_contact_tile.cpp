@@ -79,13 +79,14 @@ TEST_F(Tile, WholeLifeUnboundWithAndWithoutPath) {
 }
 
 TEST_F(Tile, CreationWithoutMemoryReturnsNullAndSendsNothing) {
-    const char* longPath = "/panels/of/the/studio/floor";
+    // Long enough that the copy of the path needs the heap.
+    const std::string longPath = "/panels/of/the/studio/floor" + std::string(200, 'x');
     for (std::size_t failing : {0u, 1u}) { // the object, then its copy of the path
         vorn_client_callback* tile = nullptr;
         {
             AllocCounter counter;
             counter.failFrom(failing);
-            tile = makeTile(&host, longPath);
+            tile = makeTile(&host, longPath.c_str());
         }
         EXPECT_EQ(tile, nullptr) << failing;
         EXPECT_TRUE(host.take().empty()) << failing;

@@ -146,9 +146,16 @@ void Contact_Tile::onButton(ButtonEvent* event) {
 }
 
 std::int32_t Contact_Tile::onDeviceReport(DeviceReport* report) {
+    // Most reports are for other contacts or repeat the known state: decided here, the rest is
+    // showState's.
     if (report->device() != device || report->index() != contact) return 0;
     const std::int32_t state = report->state();
     if (state == gpiState) return 0;
+    showState(state);
+    return 0;
+}
+
+void Contact_Tile::showState(std::int32_t state) {
     if (state == 0) {
         putLook(offState);
         gpiState = 0;
@@ -157,7 +164,6 @@ std::int32_t Contact_Tile::onDeviceReport(DeviceReport* report) {
         gpiState = 1;
     }
     hostNotify(vorn_string("GPIvalue=%1").arg(gpiState, 0, 0, 10));
-    return 0;
 }
 
 void Contact_Tile::onTimer(std::int32_t timerId) {

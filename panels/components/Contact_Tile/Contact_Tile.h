@@ -31,6 +31,12 @@ private:
     void bindInstance(const vorn_string& name);
     vorn_string answerQuery(const vorn_string& what) const;
     void putLook(const vorn_string& sheet);
+    // A report of a new state: the look, then the notification.
+#if defined(__GNUC__)
+    __attribute__((noinline))
+#endif
+    void
+    showState(std::int32_t state);
     // Applies a truth value ("true"/"false", any case); other texts change nothing.
     template <class Apply> static void readTruth(const vorn_string& value, Apply apply);
 
