@@ -1,6 +1,7 @@
 #include "vorn_config.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <sys/stat.h>
 
@@ -9,6 +10,9 @@ struct vorn_config::Snapshot {
     // The file's identity and version when it was read.
     unsigned long long device, inode, size;
     long long seconds, nanoseconds;
+    // Written so shortly before it was read that a later edit may carry the same time stamp
+    // (file times advance in coarse steps): such a reading is never trusted again.
+    bool racy;
     vorn_ini ini;
 
     bool describes(const char* file, const struct stat& st) const;
@@ -41,6 +45,8 @@ std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
     file->size = static_cast<unsigned long long>(st.st_size);
     file->seconds = static_cast<long long>(st.st_mtime);
     file->nanoseconds = nanosecondsOf(st);
+    file->racy =
+        static_cast<long long>(st.st_mtime) + 2 > static_cast<long long>(std::time(nullptr));
     if (!file->ini.load(path, static_cast<std::size_t>(st.st_size))) return nullptr;
     lastRead = file;
     return lastRead;
@@ -49,7 +55,7 @@ std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
 } // namespace
 
 bool vorn_config::Snapshot::describes(const char* file, const struct stat& st) const {
-    return file == path && device == static_cast<unsigned long long>(st.st_dev) &&
+    return !racy && file == path && device == static_cast<unsigned long long>(st.st_dev) &&
            inode == static_cast<unsigned long long>(st.st_ino) &&
            size == static_cast<unsigned long long>(st.st_size) &&
            seconds == static_cast<long long>(st.st_mtime) && nanoseconds == nanosecondsOf(st);

@@ -4,7 +4,8 @@
 // vorn_ini.h for its form). The entry "instances.A" is the section [instances.A]. Each object
 // sees the file as it is when the object is made: the parsed file is kept by the store below,
 // keyed by the file's path, identity, size and modification time, which are checked (one stat)
-// every time an object is made, so an edited file is seen by the next object. An unset
+// every time an object is made, so an edited file is seen by the next object. A file modified
+// in the two seconds before it was read is read again every time, until it has settled. An unset
 // variable, a file that cannot be read, a missing entry or a missing attribute all give the
 // empty text.
 #pragma once

@@ -17,11 +17,29 @@ char* copyText(const char* text, std::size_t& size) {
     return copy;
 }
 
+// The first "." or "=" from p on, or end. Eight characters at a time while they are there.
+char* nextSeparator(char* p, char* end) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        const std::uint64_t dots = word ^ (ones * '.'), equals = word ^ (ones * '=');
+        // A zero byte in either: a separator among these eight.
+        if (((dots - ones) & ~dots & highs) | ((equals - ones) & ~equals & highs)) break;
+    }
+    while (p < end && *p != '.' && *p != '=')
+        ++p;
+    return p;
+}
+
 } // namespace
 
 ParsedCommand::ParsedCommand(const char* text)
     : name(vorn_empty_text), value(vorn_empty_text), partCount(0), hasValue(false),
       buffer(nullptr) {
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 32
+#endif
     for (const char*& part : parts)
         part = vorn_empty_text;
     std::size_t size = 0;
@@ -30,8 +48,7 @@ ParsedCommand::ParsedCommand(const char* text)
     // From separator to separator: "." starts a part, the first "=" the value.
     char* const end = buffer + size;
     for (char* p = buffer; partCount < maxParts;) {
-        while (p < end && *p != '.' && *p != '=')
-            ++p;
+        p = nextSeparator(p, end);
         if (p == end) break;
         const bool equals = *p == '=';
         *p++ = '\0';

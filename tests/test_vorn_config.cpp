@@ -48,6 +48,20 @@ TEST_F(ConfigFile, AbsentOrUnreadableConfigurationGivesEmptyTexts) {
     EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "");
 }
 
+TEST_F(ConfigFile, AnEditedFileIsSeenByTheNextEntry) {
+    write("[instances.A]\nidtext = one\n");
+    vorn_config before("instances.A");
+    EXPECT_STREQ(before.attr("idtext"), "one");
+    // Same size, written again: the modification time tells.
+    write("[instances.A]\nidtext = two\n");
+    EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "two");
+    EXPECT_STREQ(before.attr("idtext"), "one"); // an open entry keeps what it read
+    write("[instances.A]\nidtext = three, longer\n");
+    EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "three, longer");
+    std::remove(path_.c_str());
+    EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "");
+}
+
 TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     vorn_ini ini;
     ini.parse("orphan = 1\n[ok]\nx=\"\"\nno equals sign\n[broken\n= nameless\n");

@@ -1,8 +1,10 @@
+#include "alloc_counter.h"
 #include "vorn_string.h"
 #include "vorn_stringlist.h"
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <string>
 
 TEST(VornString, ConstructionAndConcatenation) {
     EXPECT_STREQ(vorn_string(), "");
@@ -63,4 +65,59 @@ TEST(VornStringList, JoinsInOrderWithoutTrailingSeparator) {
     EXPECT_STREQ(list.toString('\n'), "a");
     list << vorn_string("") << vorn_string("c");
     EXPECT_STREQ(list.toString('\n'), "a\n\nc");
+}
+
+TEST(VornString, TextsOnBothSidesOfTheShortBufferKeepTheirContents) {
+    const std::size_t edge = vorn_string::shortCapacity;
+    for (std::size_t size : {edge - 1, edge, edge + 1, 3 * edge}) {
+        const std::string text(size, 'a');
+        vorn_string s(text.c_str());
+        vorn_string copy(s), moved(static_cast<vorn_string&&>(copy));
+        EXPECT_EQ(std::string(moved), text) << size;
+        EXPECT_STREQ(copy, "") << size; // a moved-from text is empty
+        s += s;                         // from itself
+        EXPECT_EQ(std::string(s), text + text) << size;
+        s = static_cast<const char*>(s) + 1; // from inside itself
+        EXPECT_EQ(std::string(s), (text + text).substr(1)) << size;
+        copy = moved;
+        copy = static_cast<vorn_string&&>(moved);
+        EXPECT_EQ(std::string(copy), text) << size;
+        EXPECT_EQ(std::string(vorn_string("x") + copy + "y"), "x" + text + "y") << size;
+    }
+}
+
+TEST(VornString, ArgWithManyMarkersAndLongValues) {
+    std::string many, expected;
+    for (int i = 0; i < 20; ++i) {
+        many += "<%1>";
+        expected += "<" + std::string(200, 'v') + ">";
+    }
+    EXPECT_EQ(std::string(vorn_string(many.c_str()).arg(std::string(200, 'v').c_str())), expected);
+    EXPECT_STREQ(vorn_string("%3 %2 %2 %3").arg(7, '0', 3, 10), "%3 007 007 %3");
+    EXPECT_STREQ(vorn_string("%1").arg(-5, 0, 60, 10), (std::string(58, ' ') + "-5").c_str());
+}
+
+TEST(VornString, TheFramesTypicalTextsStayOffTheHeap) {
+    AllocCounter counter;
+    vorn_string entry = vorn_string("instances.%1").arg(vorn_string("Studio_A"));
+    vorn_string line = vorn_string("Instance change code called - Instance=%1\n").arg(entry);
+    vorn_string pair = vorn_string("%1=%2").arg("useButton").arg("TRUE").lower();
+    vorn_string number(1, 0, 0, 10);
+    vorn_stringlist list;
+    list << line << pair << number << entry;
+    vorn_string all = list.toString('\n');
+    EXPECT_EQ(counter.count(), 0u);
+    EXPECT_EQ(all.length(), line.length() + pair.length() + 1 + entry.length() + 3);
+}
+
+TEST(VornStringList, GrowsPastItsBufferInOrder) {
+    vorn_stringlist list;
+    std::string expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string item = std::to_string(i) + std::string(static_cast<std::size_t>(i), '.');
+        list << vorn_string(item.c_str());
+        expected += (i ? "," : "") + item;
+    }
+    EXPECT_EQ(list.count(), 40u);
+    EXPECT_EQ(std::string(list.toString(',')), expected);
 }

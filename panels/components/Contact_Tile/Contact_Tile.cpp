@@ -66,8 +66,9 @@ void Contact_Tile::bindInstance(const vorn_string& name) {
 }
 
 template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Apply apply) {
-    if (value.lower() == "false") apply(false);
-    if (value.lower() == "true") apply(true);
+    const vorn_string truth = value.lower();
+    if (truth == "false") apply(false);
+    if (truth == "true") apply(true);
 }
 
 vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
