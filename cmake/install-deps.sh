@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs on Debian what a make target needs, when it is missing.
 #   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
-#     build   the Linux plug-in and vorn-host (all `make demo` needs)
+#     build   the Linux plug-in and vorn-host (all `make demo` needs; libedit for typed steps)
 #     test    GoogleTest, valgrind and clang (the contract's layout check)
 #     mingw   the 32-bit Windows cross compiler (`make windows`)
 #     wine    what the Windows tests run with: Wine and the Microsoft-ABI test host's clang/lld
@@ -16,7 +16,7 @@ i386=0
 [ $# = 0 ] && set -- build
 for group in "$@"; do
     case "$group" in
-        build) want+=(cmake make g++) ;;
+        build) want+=(cmake make g++ libedit-dev) ;;
         test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
         bench) want+=(cmake make g++ valgrind) ;;
         mingw) want+=(cmake make g++-mingw-w64-i686) ;;

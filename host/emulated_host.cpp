@@ -217,6 +217,15 @@ const std::string* EmulatedHost::property(const std::string& name) const {
     return found == control->second.end() ? nullptr : &found->second;
 }
 
+std::int64_t EmulatedHost::ticksDue(std::int64_t ms) const {
+    if (!component_) return 0;
+    const std::int64_t until = now_ + ms;
+    std::int64_t due = 0;
+    for (const auto& [id, timer] : timers_)
+        if (timer.due <= until && timer.period > 0) due += (until - timer.due) / timer.period + 1;
+    return due;
+}
+
 void EmulatedHost::advance(std::int64_t ms) {
     const std::int64_t until = now_ + ms;
     for (;;) {

@@ -54,6 +54,9 @@ public:
     void switchContact(std::int32_t device, std::int32_t contact, std::int32_t state);
     // Moves the simulated clock, delivering each timer tick that falls due.
     void advance(std::int64_t ms);
+    // How many ticks advance(ms) would deliver, counted up to a little past the limit.
+    std::int64_t ticksDue(std::int64_t ms) const;
+    static constexpr std::int64_t maxTicksPerStep = 100000;
 
     // Flushes pending debug text into the events.
     void collectDebug();

@@ -66,6 +66,12 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
     return problems.empty();
 }
 
+void Facility::takeConfiguration(const Facility& configuration) {
+    instances = configuration.instances;
+    for (const auto& [contact, state] : configuration.states_)
+        states_[contact] = state;
+}
+
 std::optional<std::string> Facility::lookup(const std::string& name) const {
     auto found = instances.find(name);
     if (found == instances.end()) return std::nullopt;

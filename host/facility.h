@@ -21,6 +21,10 @@ public:
     // problem is "line N: what". Returns false when the file cannot be read or has problems.
     bool load(const std::string& path, std::vector<std::string>& problems);
 
+    // A new configuration for a running facility: its instances replace these, its contact
+    // states are set; registrations stay.
+    void takeConfiguration(const Facility& configuration);
+
     // The reply to "SD 'name'", or nothing for an unknown name.
     std::optional<std::string> lookup(const std::string& name) const;
 

@@ -1,14 +1,21 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
+#include "plugin.h"
 #include "scenario_language.h"
 #include "scenario_runner.h"
 #include "validator.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#ifdef VORN_LINE_EDITING
+#include <editline/readline.h>
+#endif
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
@@ -16,6 +23,9 @@
 #include <unistd.h>
 #endif
 
+#ifndef VORN_VERSION
+#define VORN_VERSION "unknown"
+#endif
 #ifndef VORN_DEFAULT_PLUGIN
 #define VORN_DEFAULT_PLUGIN ""
 #endif
@@ -25,7 +35,7 @@ namespace {
 const char* const usage = R"(usage:
   vorn-host run [options] SCENARIO...   run scenario files; '-' reads steps from standard input
   vorn-host validate [options] PLUGIN   run the validation battery against a plug-in file
-  vorn-host --help
+  vorn-host --help | --version
 
 options of run:
   --plugin FILE     the plug-in to load when a scenario has no 'load' step
@@ -34,12 +44,18 @@ options of run:
                     scenario names its own with 'config'
   --quiet           print only failures and the summary line
 options of validate:
-  --seed N          seed of the random message sequences (default: random; always printed)
-  --iterations N    number of random message sequences (default 200)
-  --config FILE     configuration and facility file for the battery's lives
+  --seed N          seed of the random message sequences, 0 to 18446744073709551615
+                    (default: random; always printed)
+  --iterations N    number of random message sequences, 1 to 1000000 (default 200)
+  --timeout S       limit of each check in seconds, 1 to 3600 (default 120)
+  --list            list the checks
+  --only NAME       run only this check (may be given more than once)
+  --skip NAME       do not run this check (may be given more than once)
+Options take their value as "--name value" or "--name=value".
 
-exit status: 0 all passed; 1 an expectation or test failed; 2 a malformed scenario line, a
-plug-in that cannot be loaded, or a wrong command line.
+exit status: 0 all passed; 1 an expectation or check failed; 2 a malformed scenario line, a
+scenario without steps, a plug-in that cannot be loaded, a wrong command line, or output that
+could not be written.
 )";
 
 int usageError(const std::string& message) {
@@ -47,82 +63,222 @@ int usageError(const std::string& message) {
     return 2;
 }
 
-bool takeValue(int& i, int argc, char** argv, std::string& value) {
-    if (i + 1 >= argc) return false;
-    value = argv[++i];
+// Options as "--name value" or "--name=value".
+class Arguments {
+public:
+    Arguments(int argc, char** argv, int first) : argc_(argc), argv_(argv), i_(first) {}
+    bool done() const { return i_ >= argc_; }
+    // The next argument; for "--name=value" the name, with the value kept for value().
+    std::string next() {
+        std::string arg = argv_[i_++];
+        inline_.clear();
+        hasInline_ = false;
+        const std::size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inline_ = arg.substr(eq + 1);
+            hasInline_ = true;
+            arg.resize(eq);
+        }
+        return arg;
+    }
+    bool value(std::string& out) {
+        if (hasInline_) {
+            out = inline_;
+            hasInline_ = false;
+            return true;
+        }
+        if (i_ >= argc_) return false;
+        out = argv_[i_++];
+        return true;
+    }
+    bool leftover() const { return hasInline_; }
+
+private:
+    int argc_;
+    char** argv_;
+    int i_;
+    std::string inline_;
+    bool hasInline_ = false;
+};
+
+// A whole number within [low, high]; the error names the range.
+bool wholeNumber(const std::string& name, const std::string& text, unsigned long long low,
+                 unsigned long long high, unsigned long long& value, std::string& error) {
+    bool digits = !text.empty();
+    for (char c : text)
+        digits = digits && c >= '0' && c <= '9';
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long n = digits ? std::strtoull(text.c_str(), &end, 10) : 0;
+    if (!digits || errno == ERANGE || n < low || n > high) {
+        error = name + " takes a whole number from " + std::to_string(low) + " to " +
+                std::to_string(high) + ", not '" + text + "'";
+        return false;
+    }
+    value = n;
     return true;
+}
+
+// Standard output that could not be written is a failure of the run, whatever it found.
+int finished(int status) {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "vorn-host: cannot write to standard output\n";
+        return 2;
+    }
+    return status;
+}
+
+#ifdef VORN_LINE_EDITING
+// Typed steps with line editing and history.
+class EditedInput final : public ScenarioInput {
+public:
+    bool next(std::string& line) override {
+        char* typed = readline("> ");
+        if (!typed) {
+            std::cout << "\n";
+            return false;
+        }
+        line = typed;
+        if (*typed) add_history(typed);
+        std::free(typed);
+        return true;
+    }
+};
+#endif
+
+// Typed steps without line editing: a prompt before each line.
+class PromptedInput final : public ScenarioInput {
+public:
+    bool next(std::string& line) override {
+        std::cout << "> " << std::flush;
+        if (std::getline(std::cin, line)) return true;
+        std::cout << "\n";
+        return false;
+    }
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int run(int argc, char** argv) {
     RunOptions options;
     options.plugin = VORN_DEFAULT_PLUGIN;
     std::vector<std::string> files;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--plugin" || arg == "--config") {
+    for (Arguments args(argc, argv, 2); !args.done();) {
+        const std::string arg = args.next();
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage << "\n" << scenarioHelp();
+            return finished(0);
+        } else if (arg == "--plugin" || arg == "--config") {
             std::string value;
-            if (!takeValue(i, argc, argv, value)) return usageError(arg + " needs a file");
+            if (!args.value(value) || value.empty()) return usageError(arg + " needs a file");
             (arg == "--plugin" ? options.plugin : options.config) = value;
         } else if (arg == "--quiet") {
+            if (args.leftover()) return usageError("--quiet takes no value");
             options.quiet = true;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+        } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
         } else {
             files.push_back(arg);
         }
     }
     if (files.empty()) return usageError("run needs a scenario file or '-'");
-    int passed = 0, failed = 0;
+    if (std::count(files.begin(), files.end(), "-") > 1)
+        return usageError("'-' (standard input) can be read only once");
+    // Each file starts afresh: the caller's environment comes back after it.
+    const char* callerConfig = std::getenv("VORN_CONFIG");
+    const std::string savedConfig = callerConfig ? callerConfig : "";
+    int passed = 0, failed = 0, expectations = 0, mismatches = 0;
     bool malformed = false;
     for (const std::string& file : files) {
         RunResult result;
         if (file == "-") {
-            RunOptions interactive = options;
-            interactive.interactive = isatty(0) != 0;
-            result = runScenario(std::cin, "-", interactive, std::cout, std::cerr);
+            RunOptions typed = options;
+            typed.interactive = isatty(0) != 0;
+            if (typed.interactive) {
+#ifdef VORN_LINE_EDITING
+                EditedInput in;
+#else
+                PromptedInput in;
+#endif
+                std::cout << "Type steps (see 'help'); 'quit' or end of input ends the run.\n";
+                result = runScenario(in, "-", typed, std::cout, std::cerr);
+            } else {
+                StreamInput in(std::cin);
+                result = runScenario(in, "-", typed, std::cout, std::cerr);
+            }
         } else {
-            std::ifstream in(file);
-            if (!in) {
-                std::cerr << file << ":0: cannot open the scenario file\n";
+            std::ifstream stream(file);
+            if (!stream || isDirectory(file)) {
+                std::cerr << file << ":0: cannot read the scenario file"
+                          << (isDirectory(file) ? " (it is a folder)" : "") << "\n";
                 malformed = true;
                 ++failed;
                 continue;
             }
+            StreamInput in(stream);
             result = runScenario(in, file, options, std::cout, std::cerr);
         }
+        if (callerConfig)
+            setEnvironment("VORN_CONFIG", savedConfig);
+        else
+            unsetEnvironment("VORN_CONFIG");
         std::cout.flush();
         malformed = malformed || result.malformed;
+        expectations += result.expectations;
+        mismatches += result.failures;
         if (result.failures == 0 && !result.malformed)
             ++passed;
         else
             ++failed;
     }
-    std::cout << "scenarios: " << passed << " passed, " << failed << " failed\n";
-    return malformed ? 2 : failed ? 1 : 0;
+    std::cout << "scenarios: " << passed << " passed, " << failed
+              << " failed; expectations: " << expectations << ", mismatches: " << mismatches
+              << "\n";
+    return finished(malformed ? 2 : failed ? 1 : 0);
 }
 
 int validate(int argc, char** argv) {
     ValidateOptions options;
     std::string plugin;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string value;
-        if (arg == "--seed" || arg == "--iterations" || arg == "--config") {
-            if (!takeValue(i, argc, argv, value)) return usageError(arg + " needs a value");
-            if (arg == "--config") {
-                options.config = value;
-                continue;
-            }
-            char* end = nullptr;
-            const unsigned long long n = std::strtoull(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || value[0] == '-')
-                return usageError(arg + " needs a whole number");
+    for (Arguments args(argc, argv, 2); !args.done();) {
+        const std::string arg = args.next();
+        std::string value, error;
+        unsigned long long n = 0;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return finished(0);
+        } else if (arg == "--list") {
+            for (const ValidatorCheck& check : validatorChecks())
+                std::cout << check.name << "  " << check.what << "\n";
+            return finished(0);
+        } else if (arg == "--seed" || arg == "--iterations" || arg == "--timeout") {
+            if (!args.value(value)) return usageError(arg + " needs a value");
             if (arg == "--seed") {
+                if (!wholeNumber(arg, value, 0, ~0ull, n, error)) return usageError(error);
                 options.seed = n;
                 options.seedGiven = true;
+            } else if (arg == "--iterations") {
+                if (!wholeNumber(arg, value, 1, 1000000, n, error)) return usageError(error);
+                options.iterations = static_cast<int>(n);
             } else {
-                options.iterations = static_cast<int>(n > 1000000 ? 1000000 : n);
+                if (!wholeNumber(arg, value, 1, 3600, n, error)) return usageError(error);
+                options.timeoutSeconds = static_cast<int>(n);
             }
+        } else if (arg == "--only" || arg == "--skip" || arg == "--child") {
+            if (!args.value(value)) return usageError(arg + " needs a check's name");
+            if (!findValidatorCheck(value))
+                return usageError("no check named '" + value + "' (see validate --list)");
+            (arg == "--only"   ? options.only
+             : arg == "--skip" ? options.skip
+                               : options.child)
+                .push_back(value);
+        } else if (arg == "--config") {
+            return usageError("validate takes no --config: the battery makes its own facility, "
+                              "so that its verdict does not depend on a file");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
         } else if (plugin.empty()) {
@@ -132,7 +288,7 @@ int validate(int argc, char** argv) {
         }
     }
     if (plugin.empty()) return usageError("validate needs a plug-in file");
-    return validatePlugin(plugin, options, std::cout, std::cerr);
+    return finished(validatePlugin(plugin, options, argv[0], std::cout, std::cerr));
 }
 
 } // namespace
@@ -142,7 +298,11 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << usage << "\n" << scenarioHelp();
-        return 0;
+        return finished(0);
+    }
+    if (command == "--version") {
+        std::cout << "vorn-host " << VORN_VERSION << "\n";
+        return finished(0);
     }
     if (command == "run") return run(argc, argv);
     if (command == "validate") return validate(argc, argv);

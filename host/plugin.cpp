@@ -68,6 +68,14 @@ void setEnvironment(const char* name, const std::string& value) {
 #endif
 }
 
+void unsetEnvironment(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 std::string absolutePath(const std::string& path) {
 #ifdef _WIN32
     char full[MAX_PATH];

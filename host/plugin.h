@@ -46,4 +46,5 @@ private:
 
 // Sets an environment variable for this process and the plug-ins it loads.
 void setEnvironment(const char* name, const std::string& value);
+void unsetEnvironment(const char* name);
 std::string absolutePath(const std::string& path);

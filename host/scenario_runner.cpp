@@ -1,5 +1,6 @@
 #include "scenario_runner.h"
 
+#include "crash_report.h"
 #include "emulated_host.h"
 #include "plugin.h"
 #include "scenario_language.h"
@@ -24,33 +25,54 @@ public:
     Runner(const std::string& name, const RunOptions& options, std::ostream& out, std::ostream& err)
         : name_(name), options_(options), out_(out), err_(err) {}
 
-    RunResult run(std::istream& in) {
-        if (!options_.config.empty()) useConfig(options_.config, 0);
+    RunResult run(ScenarioInput& in) {
+        if (!options_.config.empty() && !useConfig(options_.config, 0)) return result_;
         std::string raw;
         int line = 0;
-        const bool prompt = options_.interactive;
-        if (prompt) out_ << "> " << std::flush;
-        while (std::getline(in, raw)) {
+        while (in.next(raw)) {
             ++line;
+            if (options_.interactive) {
+                const std::string word = raw.substr(0, raw.find_last_not_of(" \t\r") + 1);
+                if (word == "quit" || word == "exit") break;
+                if (word == "help") {
+                    out_ << scenarioHelp() << std::flush;
+                    continue;
+                }
+            }
             ScenarioStep step;
             std::string error;
             if (!parseScenarioLine(raw, line, step, error)) {
-                err_ << name_ << ":" << line << ": " << error << "\n  line: " << raw << "\n";
+                err_ << name_ << ":" << line << ": " << error << "\n  line: " << escape(raw)
+                     << "\n";
                 if (!options_.interactive) {
                     result_.malformed = true;
                     return result_;
                 }
             } else if (step.row) {
                 lastLine_ = line;
-                if (!execute(step) && !options_.interactive) break;
+                ++result_.steps;
+                if (step.isExpectation()) ++result_.expectations;
+                noteStep(step);
+                execute(step);
+                out_.flush();
+                if (result_.malformed && !options_.interactive) break;
             }
-            if (prompt) out_ << "> " << std::flush;
         }
         if (!result_.malformed) finish();
+        if (!result_.malformed && result_.steps == 0 && !options_.interactive) {
+            fatal(line, "no steps: a scenario needs at least one step");
+        }
         return result_;
     }
 
 private:
+    // What is running, for the report of a crash.
+    void noteStep(const ScenarioStep& step) {
+        crashReportSet(
+            (name_ + ":" + std::to_string(step.line) + " '" + escape(step.source) + "'").c_str());
+    }
+
+    // A mismatch: reported, counted, and the run goes on, as an EXPECT does.
     bool fail(int line, const std::string& what, const std::string& expected,
               const std::string& actual) {
         ++result_.failures;
@@ -75,7 +97,9 @@ private:
         for (const std::string& p : problems)
             fatal(line, file + ": " + p);
         setEnvironment("VORN_CONFIG", path);
-        if (host_) host_->facility = facility_;
+        // The host's registrations and timers are its own; the file brings instances and,
+        // where it names them, contact states.
+        if (host_) host_->facility.takeConfiguration(facility_);
         return problems.empty();
     }
 
@@ -91,6 +115,7 @@ private:
     }
 
     bool load(const std::string& file, int line) {
+        endComponent(line);
         host_.reset();
         plugin_ = std::make_unique<Plugin>();
         std::string error;
@@ -99,6 +124,17 @@ private:
             return fatal(line, error);
         }
         return true;
+    }
+
+    // Ends a live component as the host would before it goes on: its teardown is shown and
+    // the host contract checked.
+    void endComponent(int line) {
+        if (!host_ || !host_->alive()) return;
+        const std::size_t from = host_->events.size();
+        host_->panelChanged = false;
+        host_->destroy();
+        if (!options_.quiet) show(from);
+        checkViolations(line);
     }
 
     bool needComponent(const ScenarioStep& step) {
@@ -116,11 +152,17 @@ private:
             return (this->*row.run)(step);
         }
         if (!options_.quiet) out_ << name_ << ":" << step.line << "  " << step.source << "\n";
+        out_.flush(); // all that went before is out, should the plug-in crash in this step
         // Expectations look at what this step does; whatever the last step did that no
         // expectation checked is passed over.
-        const std::size_t from = host_ ? host_->events.size() : 0;
+        // What earlier steps did is passed over now, so it is not kept: a long run keeps only
+        // the current step's events.
+        if (host_) {
+            host_->events.clear();
+            host_->panelChanged = false;
+        }
+        const std::size_t from = 0;
         cursor_ = from;
-        if (host_) host_->panelChanged = false;
         if (row.needs == ScenarioRow::Nothing) return (this->*row.run)(step);
         if (!ensureHost(step.line)) return false;
         if (row.needs == ScenarioRow::Component && !needComponent(step)) return false;
@@ -138,6 +180,7 @@ private:
     }
     bool create(const ScenarioStep& step) override {
         // A live component is deleted first, as the host would replace it.
+        endComponent(step.line);
         if (!host_->create(*plugin_, step.text))
             return fail(step.line, "the plug-in returned no component", "a component", "null");
         return true;
@@ -164,6 +207,12 @@ private:
         return true;
     }
     bool advance(const ScenarioStep& step) override {
+        const std::int64_t due = host_->ticksDue(step.numbers[0]);
+        if (due > EmulatedHost::maxTicksPerStep)
+            return fail(step.line, "too far for one step",
+                        "at most " + std::to_string(EmulatedHost::maxTicksPerStep) +
+                            " timer ticks in one 'advance'",
+                        std::to_string(due) + " ticks due");
         host_->advance(step.numbers[0]);
         return true;
     }
@@ -185,7 +234,7 @@ private:
             const HostEvent& e = h.events[i];
             switch (e.kind) {
             case HostEvent::Command:
-                out_ << "  -> " << e.text;
+                out_ << "  -> " << escape(e.text);
                 if (e.text.rfind("SD ", 0) == 0)
                     out_ << (e.hasReply ? "   <= \"" + escape(e.reply) + "\""
                                         : std::string("   <= no reply"));
@@ -200,7 +249,7 @@ private:
                      << "\n";
                 break;
             case HostEvent::Delivered:
-                out_ << "  <- " << e.text << "\n";
+                out_ << "  <- " << escape(e.text) << "\n";
                 break;
             }
         }
@@ -236,7 +285,7 @@ private:
         if (!e) return "nothing more";
         switch (e->kind) {
         case HostEvent::Command:
-            return "command " + e->text;
+            return "command " + escape(e->text);
         case HostEvent::Debug:
             return "debug " + escape(e->text);
         case HostEvent::Answer:
@@ -299,6 +348,9 @@ private:
     }
     bool expectPanel(const ScenarioStep& step) override {
         const std::string* set = host_->property(step.property);
+        // As the button view shows it: a button until the component says otherwise.
+        static const std::string button = "button";
+        if (!set && step.property == "style") set = &button;
         const std::string actual = set ? step.property + "=" + escape(*set) : "(not set)";
         const std::string wanted = step.property + "=" + escape(step.text);
         return actual == wanted ? true : fail(step.line, "panel property", wanted, actual);
@@ -323,12 +375,13 @@ private:
     void finish() {
         if (!host_) return;
         if (host_->alive()) {
-            const std::size_t from = host_->events.size();
+            crashReportSet((name_ + ": end, deleting the component").c_str());
+            host_->events.clear();
             host_->panelChanged = false;
             host_->destroy();
             if (!options_.quiet) {
                 out_ << name_ << ": end: the component is deleted\n";
-                show(from);
+                show(0);
             }
         }
         checkViolations(lastLine_);
@@ -354,7 +407,11 @@ private:
 
 } // namespace
 
-RunResult runScenario(std::istream& in, const std::string& name, const RunOptions& options,
+bool StreamInput::next(std::string& line) {
+    return static_cast<bool>(std::getline(in_, line));
+}
+
+RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptions& options,
                       std::ostream& out, std::ostream& err) {
     Runner runner(name, options, out, err);
     return runner.run(in);

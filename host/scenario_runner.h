@@ -13,10 +13,32 @@ struct RunOptions {
 };
 
 struct RunResult {
-    int failures = 0;
+    int steps = 0;          // steps and expectations read
+    int expectations = 0;   // of which expectations
+    int failures = 0;       // mismatches and contract breaches, each reported
     bool malformed = false; // a line that is not a step, or a plug-in that cannot be loaded
 };
 
+// Where the steps come from, one line at a time.
+class ScenarioInput {
+public:
+    virtual bool next(std::string& line) = 0;
+
+protected:
+    ~ScenarioInput() = default;
+};
+
+class StreamInput final : public ScenarioInput {
+public:
+    explicit StreamInput(std::istream& in) : in_(in) {}
+    bool next(std::string& line) override;
+
+private:
+    std::istream& in_;
+};
+
 // Runs the scenario read from "in"; "name" names it in messages and anchors relative paths.
-RunResult runScenario(std::istream& in, const std::string& name, const RunOptions& options,
+// Every mismatch is reported and the run goes on; a malformed line or a plug-in that cannot be
+// loaded stops it. Interactive runs read "help" and "quit" too and go on after errors.
+RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptions& options,
                       std::ostream& out, std::ostream& err);

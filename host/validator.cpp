@@ -2,15 +2,31 @@
 
 #include "emulated_host.h"
 #include "plugin.h"
+#include "scenario_language.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -201,6 +217,8 @@ public:
     }
     bool done() const { return !problem_.empty() || next_ > life_.steps.size(); }
     const std::string& problem() const { return problem_; }
+    // The step the problem was found in, counting from 1; past the last: the ending.
+    std::size_t failedStep() const { return failedStep_; }
     const std::vector<std::string>& transcript() const { return transcript_; }
 
     // Runs the next step, or ends the life after the last one.
@@ -230,8 +248,10 @@ public:
 
 private:
     void fail(const std::string& what) {
-        if (!what.empty() && problem_.empty())
+        if (!what.empty() && problem_.empty()) {
             problem_ = "step " + std::to_string(next_) + ": " + what;
+            failedStep_ = next_;
+        }
     }
     void take() {
         for (; taken_ < host_.events.size(); ++taken_)
@@ -291,7 +311,84 @@ private:
     std::vector<char*> held_; // answer buffers the host has not handed back yet
     std::vector<std::string> transcript_;
     std::string problem_;
+    std::size_t failedStep_ = 0;
 };
+
+// A text as one word of a scenario line: escaped, with blanks written as \x20 and the empty
+// text as \x00 (which reads back as the empty text).
+std::string word(const std::string& text) {
+    if (text.empty()) return "\\x00";
+    std::string out;
+    for (char c : escape(text))
+        out += c == ' ' ? std::string("\\x20") : std::string(1, c);
+    return out;
+}
+
+// Writes a failing life as a scenario file (and its facility as a configuration beside it)
+// that `vorn-host run` replays; returns the scenario's path, or empty when it cannot be
+// written.
+std::string writeReplay(const Life& life, std::uint64_t seed, int index, std::size_t failedStep,
+                        const std::string& problem) {
+    std::string dir = "/tmp";
+#ifdef _WIN32
+    if (const char* t = std::getenv("TEMP")) dir = t;
+#else
+    if (const char* t = std::getenv("TMPDIR")) dir = t;
+#endif
+    const std::string stem =
+        "vorn-validate-" + std::to_string(seed) + "-life" + std::to_string(index);
+    const std::string ini = dir + "/" + stem + ".ini", vorn = dir + "/" + stem + ".vorn";
+    std::ofstream config(ini);
+    config << "# The facility of life " << index << " of seed " << seed << ".\n";
+    for (const auto& [name, instance] : life.facility.instances) {
+        config << "[instances." << name << "]\ndevice = " << instance.device
+               << "\ncontact = " << instance.contact << "\nidtext = \"" << instance.idtext
+               << "\"\n";
+        if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
+    }
+    std::ofstream out(vorn);
+    out << "# Written by vorn-host validate: life " << index << " of seed " << seed
+        << ", which failed the check 'random'.\n# Replay: vorn-host run --plugin PLUGIN " << vorn
+        << "\nconfig " << stem << ".ini\ncreate " << escape(life.path) << "\n";
+    for (std::size_t i = 0; i < life.steps.size(); ++i) {
+        const Step& step = life.steps[i];
+        switch (step.kind) {
+        case Step::Report:
+            out << "report " << step.a << " " << step.b << " " << step.c << "\n";
+            break;
+        case Step::Press:
+            out << "press " << word(step.text) << " " << word(step.text2) << "\n";
+            break;
+        case Step::Parent:
+            if (step.nullText)
+                out << "# (a parent command with a null text here)\n";
+            else
+                out << "parent " << escape(step.text) << "\n";
+            break;
+        case Step::Advance:
+            out << "advance " << step.a << "\n";
+            break;
+        case Step::Tick:
+            out << "tick " << step.a << "\n";
+            break;
+        case Step::ReleaseNull:
+            out << "message 5\n";
+            break;
+        case Step::Message:
+        case Step::Ignored:
+            out << "message " << step.a << "\n";
+            break;
+        }
+        if (step.switchAfter)
+            out << "switch " << step.sd << " " << step.sc << " " << step.ss << "\n";
+        if (i + 1 == failedStep) {
+            out << "# The check found here: " << escape(problem) << "\n";
+            return out ? vorn : std::string();
+        }
+    }
+    out << "delete\n# The check found: " << escape(problem) << "\n";
+    return out && config ? vorn : std::string();
+}
 
 std::string createDeleteInARow(const CheckContext& context) {
     std::vector<std::string> first[2];
@@ -398,7 +495,12 @@ std::string randomSequences(const CheckContext& context) {
         const Life life = randomLife(rnd);
         Run run(context.plugin, life);
         run.finish();
-        if (!run.problem().empty()) return "life " + std::to_string(i) + ", " + run.problem();
+        if (!run.problem().empty()) {
+            const std::string problem = "life " + std::to_string(i) + ", " + run.problem();
+            const std::string replay =
+                writeReplay(life, context.seed, i, run.failedStep(), run.problem());
+            return problem + (replay.empty() ? "" : "\n        replay: vorn-host run " + replay);
+        }
     }
     return {};
 }
@@ -418,36 +520,228 @@ const std::vector<ValidatorCheck>& validatorChecks() {
     return checks;
 }
 
-int validatePlugin(const std::string& path, const ValidateOptions& options, std::ostream& out,
-                   std::ostream& err) {
+const ValidatorCheck* findValidatorCheck(const std::string& name) {
+    for (const ValidatorCheck& check : validatorChecks())
+        if (name == check.name) return &check;
+    return nullptr;
+}
+
+namespace {
+
+// How one isolated check ended.
+struct Outcome {
+    enum Kind { Passed, Failed, Crashed, TimedOut, NotRun } kind = NotRun;
+    std::string detail; // the problem, the signal or exception, or why it did not run
+};
+
+#ifdef _WIN32
+// A child process of this program runs the check (validate --child NAME) and prints what it
+// found into a file; its exit code tells how it ended.
+Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
+                 const ValidateOptions& options, std::uint64_t seed, const char* self) {
+    Outcome outcome;
+    char exe[MAX_PATH];
+    if (!GetModuleFileNameA(nullptr, exe, MAX_PATH)) {
+        outcome.detail = "cannot find vorn-host.exe itself";
+        return outcome;
+    }
+    (void)self;
+    char dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "vvc", 0, file);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    std::string command = std::string("\"") + exe + "\" validate --child " + check.name +
+                          " --seed " + std::to_string(seed) + " --iterations " +
+                          std::to_string(options.iterations) + " \"" + plugin + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        CloseHandle(output);
+        DeleteFileA(file);
+        outcome.detail = "cannot start a child process";
+        return outcome;
+    }
+    CloseHandle(output);
+    const DWORD waited =
+        WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.timeoutSeconds) * 1000);
+    DWORD code = 0;
+    if (waited == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        outcome.kind = Outcome::TimedOut;
+    } else {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    DeleteFileA(file);
+    if (outcome.kind == Outcome::TimedOut) return outcome;
+    if (code == 0) {
+        outcome.kind = Outcome::Passed;
+    } else if (code == 1) {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = text;
+    } else {
+        outcome.kind = Outcome::Crashed;
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "exception 0x%08lx", static_cast<unsigned long>(code));
+        outcome.detail = hex;
+    }
+    return outcome;
+}
+#else
+// A forked copy of this process runs the check and writes what it found into a pipe.
+Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const ValidateOptions& options,
+                 std::uint64_t seed) {
+    Outcome outcome;
+    int channel[2];
+    if (pipe(channel) != 0) {
+        outcome.detail = "cannot make a pipe";
+        return outcome;
+    }
+    std::cout.flush();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        outcome.detail = "cannot fork";
+        return outcome;
+    }
+    if (pid == 0) {
+        close(channel[0]);
+        const std::string problem = check.run(CheckContext{plugin, seed, options.iterations});
+        for (std::size_t done = 0; done < problem.size();) {
+            const ssize_t n = write(channel[1], problem.data() + done, problem.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        _exit(problem.empty() ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string text;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    bool timedOut = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd wait{channel[0], POLLIN, 0};
+        const int ready = poll(&wait, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        char chunk[4096];
+        const ssize_t n = read(channel[0], chunk, sizeof chunk);
+        if (n <= 0) break; // the child is done with it
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(channel[0]);
+    if (timedOut) kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) {
+        outcome.kind = Outcome::TimedOut;
+    } else if (WIFSIGNALED(status)) {
+        outcome.kind = Outcome::Crashed;
+        outcome.detail = "signal " + std::to_string(WTERMSIG(status));
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        outcome.kind = Outcome::Passed;
+    } else {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = text.empty() ? "exit status " + std::to_string(WEXITSTATUS(status)) : text;
+    }
+    return outcome;
+}
+#endif
+
+bool selected(const ValidatorCheck& check, const ValidateOptions& options) {
+    auto named = [&](const std::vector<std::string>& names) {
+        return std::find(names.begin(), names.end(), check.name) != names.end();
+    };
+    return (options.only.empty() || named(options.only)) && !named(options.skip);
+}
+
+} // namespace
+
+int validatePlugin(const std::string& path, const ValidateOptions& options, const char* self,
+                   std::ostream& out, std::ostream& err) {
     Plugin plugin;
     std::string error;
     if (!plugin.open(path, error)) {
         err << "vorn-host: " << error << "\n";
         return 2;
     }
-    if (!options.config.empty()) setEnvironment("VORN_CONFIG", absolutePath(options.config));
+    // The battery's verdict is the same whatever the caller's environment holds.
+    unsetEnvironment("VORN_CONFIG");
     const std::uint64_t seed =
         options.seedGiven ? options.seed
                           : static_cast<std::uint64_t>(
                                 std::chrono::steady_clock::now().time_since_epoch().count()) %
                                 1000000007ull;
+    if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
+        const ValidatorCheck* check = findValidatorCheck(options.child.front());
+        const std::string problem = check->run(CheckContext{plugin, seed, options.iterations});
+        out << problem << std::flush;
+        return problem.empty() ? 0 : 1;
+    }
     out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "
-        << options.iterations << " random sequences\n"
+        << options.iterations << " random sequences, " << options.timeoutSeconds
+        << " s for each check\n"
         << std::flush;
 
-    const CheckContext context{plugin, seed, options.iterations};
     int passed = 0, failed = 0;
     for (const ValidatorCheck& check : validatorChecks()) {
-        const std::string problem = check.run(context);
-        if (problem.empty()) {
+        if (!selected(check, options)) continue;
+        out << "RUN     " << check.name << ": " << check.what << std::endl;
+#ifdef _WIN32
+        const Outcome outcome = isolated(check, path, options, seed, self);
+#else
+        (void)self;
+        const Outcome outcome = isolated(check, plugin, options, seed);
+#endif
+        switch (outcome.kind) {
+        case Outcome::Passed:
             ++passed;
-            out << "PASSED  " << check.name << ": " << check.what << "\n";
-        } else {
+            out << "PASSED  " << check.name << "\n";
+            break;
+        case Outcome::Failed:
             ++failed;
-            out << "FAILED  " << check.name << ": " << check.what << ": " << problem << "\n";
+            out << "FAILED  " << check.name << ": " << outcome.detail << "\n";
+            break;
+        case Outcome::Crashed:
+            ++failed;
+            out << "CRASHED (" << outcome.detail << ") " << check.name << "\n";
+            break;
+        case Outcome::TimedOut:
+            ++failed;
+            out << "TIMED OUT " << check.name << " (after " << options.timeoutSeconds << " s)\n";
+            break;
+        case Outcome::NotRun:
+            ++failed;
+            out << "NOT RUN " << check.name << ": " << outcome.detail << "\n";
+            break;
         }
         out.flush();
+    }
+    if (passed + failed == 0) {
+        err << "vorn-host: no check selected (see validate --list)\n";
+        return 2;
     }
     out << passed << " passed, " << failed << " failed\n";
     return failed ? 1 : 0;

@@ -13,7 +13,10 @@ struct ValidateOptions {
     std::uint64_t seed = 0;
     bool seedGiven = false;
     int iterations = 200;
-    std::string config;
+    int timeoutSeconds = 120;       // each check's limit
+    std::vector<std::string> only;  // run only these checks (empty: all)
+    std::vector<std::string> skip;  // and not these
+    std::vector<std::string> child; // run this one check here and report it (Windows children)
 };
 
 // What a check is given: the loaded plug-in, the battery's seed, the number of random lives.
@@ -32,8 +35,12 @@ struct ValidatorCheck {
 
 // Every check, in the order they run.
 const std::vector<ValidatorCheck>& validatorChecks();
+const ValidatorCheck* findValidatorCheck(const std::string& name);
 
-// Prints one line per check and "N passed, N failed"; returns the exit status (0: all passed,
-// 1: a check failed, 2: the plug-in cannot be loaded).
-int validatePlugin(const std::string& plugin, const ValidateOptions& options, std::ostream& out,
-                   std::ostream& err);
+// Runs each selected check isolated in a process of its own (self: this program, which runs a
+// check with --child on Windows), so that a crash or a hang ends only that check: its name is
+// printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
+// failed"; returns the exit status (0: all passed, 1: a check did not pass, 2: the plug-in
+// cannot be loaded). The battery does not read the caller's VORN_CONFIG.
+int validatePlugin(const std::string& plugin, const ValidateOptions& options, const char* self,
+                   std::ostream& out, std::ostream& err);

@@ -4,7 +4,8 @@
 #include <sstream>
 
 TEST(ScenarioRunner, AMalformedLineStopsTheRunBeforeAnyStep) {
-    std::istringstream in("create\nbogus\n");
+    std::istringstream text("create\nbogus\n");
+    StreamInput in(text);
     std::ostringstream out, err;
     RunResult r =
         runScenario(in, "t.vorn", RunOptions{"/nonexistent.so", "", true, false}, out, err);

@@ -1,0 +1,74 @@
+#include "crash_report.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+char current[512] = "";
+bool installed = false;
+
+#ifdef _WIN32
+LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
+    char line[700];
+    const int n = std::snprintf(
+        line, sizeof line, "vorn-host: the plug-in crashed (exception 0x%08lx) in %s\n",
+        static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), current);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void install() {
+    SetUnhandledExceptionFilter(reportCrash);
+}
+#else
+// Only async-signal-safe calls: the text is put together by hand.
+void reportCrash(int signal) {
+    char line[700];
+    std::size_t n = 0;
+    auto put = [&](const char* text) {
+        for (; *text && n < sizeof line - 2; ++text)
+            line[n++] = *text;
+    };
+    char number[8];
+    std::size_t digits = 0;
+    for (int s = signal; s > 0 && digits < sizeof number; s /= 10)
+        number[digits++] = static_cast<char>('0' + s % 10);
+    put("vorn-host: the plug-in crashed (signal ");
+    while (digits > 0 && n < sizeof line - 2)
+        line[n++] = number[--digits];
+    put(") in ");
+    put(current);
+    line[n++] = '\n';
+    (void)!::write(2, line, n);
+    ::raise(signal); // the handler was reset: the process ends by the signal itself
+}
+
+void install() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = reportCrash;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
+        sigaction(signal, &action, nullptr);
+}
+#endif
+
+} // namespace
+
+void crashReportSet(const char* what) {
+    if (!installed) {
+        install();
+        installed = true;
+    }
+    std::snprintf(current, sizeof current, "%s", what);
+}
