@@ -3,6 +3,9 @@
 #include "host_command.h"
 #include "vorn_ini.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace {
 const std::string instancePrefix = "instances.";
 const std::string devicePrefix = "devices.";
@@ -63,6 +66,11 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
             }
         }
     }
+    // In the order of the file's lines.
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const std::string& a, const std::string& b) {
+                         return std::atoi(a.c_str() + 5) < std::atoi(b.c_str() + 5);
+                     });
     return problems.empty();
 }
 

@@ -9,6 +9,7 @@
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -93,23 +94,11 @@ DebugTap& DebugTap::instance() {
     return tap;
 }
 
-std::vector<std::string> DebugTap::take() {
-    const std::string written = takeWritten();
-    std::vector<std::string> texts;
-    for (std::size_t start = 0; start < written.size();) {
-        std::size_t end = written.find('\n', start);
-        end = end == std::string::npos ? written.size() : end + 1;
-        texts.push_back(written.substr(start, end - start));
-        start = end;
-    }
-    return texts;
-}
-
 #ifdef _WIN32
 // OutputDebugStringA raises DBG_PRINTEXCEPTION_C; a vectored handler in the process sees it
 // first, as a debugger would.
 namespace {
-std::string* captured = nullptr;
+std::vector<std::string>* captured = nullptr;
 
 LONG CALLBACK catchDebugString(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
@@ -117,7 +106,8 @@ LONG CALLBACK catchDebugString(EXCEPTION_POINTERS* info) {
         captured) {
         const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
         const std::size_t size = static_cast<std::size_t>(record->ExceptionInformation[0]);
-        if (text) captured->append(text, size > 0 && text[size - 1] == '\0' ? size - 1 : size);
+        if (text)
+            captured->emplace_back(text, size > 0 && text[size - 1] == '\0' ? size - 1 : size);
         return EXCEPTION_CONTINUE_EXECUTION;
     }
     return EXCEPTION_CONTINUE_SEARCH;
@@ -126,7 +116,7 @@ void* handler = nullptr;
 } // namespace
 
 DebugTap::DebugTap() {
-    captured = new std::string;
+    captured = new std::vector<std::string>;
     handler = AddVectoredExceptionHandler(1, catchDebugString);
 }
 DebugTap::~DebugTap() {
@@ -134,40 +124,47 @@ DebugTap::~DebugTap() {
     delete captured;
     captured = nullptr;
 }
-std::string DebugTap::takeWritten() {
-    std::string text;
-    text.swap(*captured);
-    return text;
+std::vector<std::string> DebugTap::take() {
+    std::vector<std::string> texts;
+    texts.swap(*captured);
+    return texts;
 }
 #else
+// The plug-in writes each debug text as one datagram into a socket that only this process
+// reads: one text stays one text, line feeds and all, and nothing piles up in a file.
 namespace {
-int tapFd = -1;
-long tapOffset = 0;
+int tapRead = -1, tapWrite = -1;
 } // namespace
 
 DebugTap::DebugTap() {
-    char name[] = "/tmp/vorn-host-debug-XXXXXX";
-    tapFd = mkstemp(name);
-    if (tapFd >= 0) {
-        unlink(name);
-        setEnvironment("VORN_DEBUG_FD", std::to_string(tapFd));
-    }
-    tapOffset = 0;
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+    tapRead = pair[0];
+    tapWrite = pair[1];
+    const int room = 4 << 20; // what one call into the component may write before it is read
+    setsockopt(tapWrite, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    setsockopt(tapRead, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    setEnvironment("VORN_DEBUG_FD", std::to_string(tapWrite));
 }
 DebugTap::~DebugTap() {
-    if (tapFd >= 0) close(tapFd);
-    tapFd = -1;
+    if (tapRead >= 0) close(tapRead);
+    if (tapWrite >= 0) close(tapWrite);
+    tapRead = tapWrite = -1;
     unsetenv("VORN_DEBUG_FD");
 }
-std::string DebugTap::takeWritten() {
-    std::string text;
-    if (tapFd < 0) return text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = pread(tapFd, chunk, sizeof chunk, tapOffset)) > 0) {
-        text.append(chunk, static_cast<std::size_t>(n));
-        tapOffset += n;
+std::vector<std::string> DebugTap::take() {
+    std::vector<std::string> texts;
+    if (tapRead < 0) return texts;
+    static std::vector<char> buffer(1 << 16);
+    for (;;) {
+        ssize_t size = recv(tapRead, nullptr, 0, MSG_DONTWAIT | MSG_PEEK | MSG_TRUNC);
+        if (size < 0) break;
+        if (static_cast<std::size_t>(size) > buffer.size())
+            buffer.resize(static_cast<std::size_t>(size));
+        const ssize_t n = recv(tapRead, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 0) break;
+        texts.emplace_back(buffer.data(), static_cast<std::size_t>(n));
     }
-    return text;
+    return texts;
 }
 #endif

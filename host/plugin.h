@@ -32,12 +32,10 @@ private:
 class DebugTap {
 public:
     static DebugTap& instance();
-    // Texts written since the last call: one per text ending in a line feed, and an
-    // unfinished text as one more.
+    // Texts written since the last call, one per debug call, as written.
     std::vector<std::string> take();
 
 private:
-    std::string takeWritten();
     DebugTap();
     ~DebugTap();
     DebugTap(const DebugTap&) = delete;

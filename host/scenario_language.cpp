@@ -7,29 +7,35 @@
 #include <cstdio>
 #include <sstream>
 
-std::string unescape(const std::string& text) {
-    std::string out;
+bool unescape(const std::string& text, std::string& out, std::string& error) {
+    out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
+        if (text[i] != '\\') {
             out += text[i];
             continue;
         }
-        const char c = text[++i];
-        if (c == 'n')
+        const char c = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (c == 'n') {
             out += '\n';
-        else if (c == 't')
+        } else if (c == 't') {
             out += '\t';
-        else if (c == 'r')
+        } else if (c == 'r') {
             out += '\r';
-        else if (c == 'x' && i + 2 < text.size() &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        } else if (c == '\\') {
+            out += '\\';
+        } else if (c == 'x' && i + 3 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
             i += 2;
-        } else
-            out += c;
+        } else {
+            error = "unknown escape '\\" + std::string(c ? 1 : 0, c) +
+                    "' (texts take \\n \\t \\r \\\\ \\xHH; write a backslash as \\\\)";
+            return false;
+        }
+        ++i;
     }
-    return out;
+    return true;
 }
 
 std::string escape(const std::string& text) {
@@ -75,16 +81,14 @@ bool expected(const ScenarioRow& row, std::string& error) {
 }
 
 // How the lines of the rows are read.
-bool anyText(const ScenarioRow&, const std::string& rest, ScenarioStep& step, std::string&) {
-    step.text = unescape(rest);
-    return true;
+bool anyText(const ScenarioRow&, const std::string& rest, ScenarioStep& step, std::string& error) {
+    return unescape(rest, step.text, error);
 }
 
 bool someText(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
               std::string& error) {
     if (rest.empty()) return expected(row, error);
-    step.text = unescape(rest);
-    return true;
+    return unescape(rest, step.text, error);
 }
 
 bool noText(const ScenarioRow& row, const std::string& rest, ScenarioStep&, std::string& error) {
@@ -122,9 +126,7 @@ bool press(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
            std::string& error) {
     const std::vector<std::string> w = words(rest);
     if (w.size() != 2) return expected(row, error);
-    step.panel = unescape(w[0]);
-    step.control = unescape(w[1]);
-    return true;
+    return unescape(w[0], step.panel, error) && unescape(w[1], step.control, error);
 }
 
 bool messageType(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
@@ -156,17 +158,15 @@ bool duration(const ScenarioRow&, const std::string& rest, ScenarioStep& step, s
 bool command(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
              std::string& error) {
     if (!isCommandText(rest)) return expected(row, error);
-    step.text = unescape(rest);
-    return true;
+    return unescape(rest, step.text, error);
 }
 
 bool propertyValue(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
                    std::string& error) {
     const std::size_t eq = rest.find('=');
     if (eq == std::string::npos) return expected(row, error);
-    step.property = unescape(rest.substr(0, eq));
-    step.text = unescape(rest.substr(eq + 1));
-    return true;
+    return unescape(rest.substr(0, eq), step.property, error) &&
+           unescape(rest.substr(eq + 1), step.text, error);
 }
 
 using R = ScenarioRunner;

@@ -72,7 +72,7 @@ bool parseScenarioLine(const std::string& raw, int line, ScenarioStep& step, std
 // The language's help, made from the table.
 std::string scenarioHelp();
 
-// Resolves \n, \t, \r, \\ and \xHH.
-std::string unescape(const std::string& text);
+// Resolves \n, \t, \r, \\ and \xHH; any other backslash is an error.
+bool unescape(const std::string& text, std::string& out, std::string& error);
 // The reverse, for showing texts on one line.
 std::string escape(const std::string& text);

@@ -5,6 +5,7 @@
 #include "plugin.h"
 #include "scenario_language.h"
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -20,6 +21,21 @@ std::string relativeTo(const std::string& name, const std::string& file) {
     return folderOf(name) + file;
 }
 
+// A line as written, its control characters shown as \xHH.
+std::string visible(const std::string& line) {
+    std::string out;
+    for (unsigned char c : line) {
+        if (c < 32 || c == 127) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 class Runner final : public ScenarioRunner {
 public:
     Runner(const std::string& name, const RunOptions& options, std::ostream& out, std::ostream& err)
@@ -31,7 +47,7 @@ public:
         int line = 0;
         while (in.next(raw)) {
             ++line;
-            if (options_.interactive) {
+            if (name_ == "-") { // typed (or piped) steps: the prompt's own words
                 const std::string word = raw.substr(0, raw.find_last_not_of(" \t\r") + 1);
                 if (word == "quit" || word == "exit") break;
                 if (word == "help") {
@@ -42,7 +58,7 @@ public:
             ScenarioStep step;
             std::string error;
             if (!parseScenarioLine(raw, line, step, error)) {
-                err_ << name_ << ":" << line << ": " << error << "\n  line: " << escape(raw)
+                err_ << name_ << ":" << line << ": " << error << "\n  line: " << visible(raw)
                      << "\n";
                 if (!options_.interactive) {
                     result_.malformed = true;
@@ -311,8 +327,12 @@ private:
         const HostEvent* e =
             wanted.kind == HostEvent::Answer ? next() : nextSkippingSilentAnswers();
         if (!e || e->kind != wanted.kind || e->text != wanted.text ||
-            (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply))
-            return fail(step.line, "mismatch", describe(&wanted), describe(e));
+            (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply)) {
+            // Passed over, so that the expectations after it meet the events after it.
+            const std::string actual = describe(e);
+            if (e) ++cursor_;
+            return fail(step.line, "mismatch", describe(&wanted), actual);
+        }
         ++cursor_;
         return true;
     }

@@ -23,6 +23,17 @@ std::string trimmed(const char* first, const char* last) {
     return std::string(first, last);
 }
 
+// Where the line's comment starts: a "#" or ";" at the start of the line or after a blank,
+// outside double quotes; the end of the line when it has none.
+const char* withoutComment(const char* first, const char* last) {
+    bool quoted = false;
+    for (const char* p = first; p < last; ++p) {
+        if (*p == '"') quoted = !quoted;
+        if (!quoted && (*p == '#' || *p == ';') && (p == first || blank(p[-1]))) return p;
+    }
+    return last;
+}
+
 #ifdef _WIN32
 const int readFlags = O_RDONLY | O_BINARY;
 #else
@@ -74,7 +85,9 @@ void vorn_ini::parse(const std::string& text) {
         while (stop < end && *stop != '\n')
             ++stop;
         ++number;
-        const std::string line = trimmed(start, stop);
+        if (number == 1 && stop - start >= 3 && std::string(start, 3) == "\xEF\xBB\xBF")
+            start += 3; // a UTF-8 byte order mark
+        const std::string line = trimmed(start, withoutComment(start, stop));
         start = stop + 1;
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line[0] == '[') {

@@ -1,13 +1,15 @@
 // Reader of the platform's plain-text configuration file (INI form).
 //
-//   # comment            ; comment
+//   # comment            ; comment   (also after a blank, to the end of the line, outside
+//                                     double quotes: "idtext = A  # the studio" is "A")
 //   [instances.A]        section: the entry name, exactly as written between the brackets
 //   idtext = Studio A    attribute: name and text, each with surrounding blanks removed
 //   note = "  x  "       a text in double quotes keeps its inner blanks; the quotes are dropped
 //
-// Names are case-sensitive. A later attribute of the same name in the same entry replaces the
-// earlier one; an entry written twice is one entry. Lines that fit none of these forms are
-// reported by load() with their line number and otherwise skipped.
+// A UTF-8 byte order mark at the start is passed over. Names are case-sensitive. A later attribute
+// of the same name in the same entry replaces the earlier one; an entry written twice is one entry.
+// Lines that fit none of these forms are reported by load() with their line number and otherwise
+// skipped.
 #pragma once
 
 #include <cstddef>

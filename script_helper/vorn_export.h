@@ -12,12 +12,15 @@
 #include <new>
 
 // Allocates and constructs one component. Nothing escapes into the host: if the object or its
-// members cannot be allocated, or anything else throws, the result is null. The object is
-// allocated before anything is constructed, so a failed allocation sends no command.
+// members cannot be allocated, or anything else throws, the result is null. A component that
+// fails half-way sends no "AS"; one that has all it needs before its first command (as
+// Contact_Tile has) sends nothing at all.
 template <class Component>
 vorn_client_callback* vorn_create_component(HostClient* host, const char* path) noexcept {
     try {
-        return new (std::nothrow) Component(host, path);
+        Component* component = new (std::nothrow) Component(host, path);
+        if (component) component->vorn_created();
+        return component;
     } catch (...) {
         return nullptr;
     }

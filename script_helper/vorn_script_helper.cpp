@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 // The frame's signature record, for tools that look at the binary; no code reads it.
@@ -46,10 +47,12 @@ std::int32_t vorn_to_int(const char* text) {
 }
 
 vorn_script_helper::vorn_script_helper(HostClient* hostClient, const char* path)
-    : host(hostClient), hostPath(path) {}
+    : host(hostClient), hostPath(path), exceptionsAtStart_(std::uncaught_exceptions()) {}
 
 vorn_script_helper::~vorn_script_helper() {
-    teardown();
+    // A component whose creation failed half-way never reached the host: it says nothing.
+    const bool creationFailed = !created_ && std::uncaught_exceptions() > exceptionsAtStart_;
+    if (!creationFailed) teardown();
 }
 
 char* vorn_script_helper::dispatch(void* data, int type) {
@@ -125,11 +128,20 @@ void vorn_script_helper::sendNumeric(const char* format, ...) {
 
 bool vorn_script_helper::panelShow(const vorn_string& panel, const vorn_string& file,
                                    const vorn_string& params) {
-    if (!host) return true;
+    return panelShow(panelShowText(panel, file, params));
+}
+
+vorn_command_text vorn_script_helper::panelShowText(const vorn_string& panel,
+                                                    const vorn_string& file,
+                                                    const vorn_string& params) const {
     // The "/" is added whenever there is a path, whatever the path ends with.
     const bool withParams = params.length() > 0;
-    vorn_command_text text({"PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "", file,
-                            "'", withParams ? " '" : "", params, withParams ? "'" : ""});
+    return vorn_command_text({"PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "",
+                              file, "'", withParams ? " '" : "", params, withParams ? "'" : ""});
+}
+
+bool vorn_script_helper::panelShow(const vorn_command_text& text) {
+    if (!host) return true;
     return sendText(text.c_str()) != nullptr;
 }
 

@@ -22,6 +22,10 @@ public:
 
     char* VORN_THISCALL dispatch(void* data, int type) override;
 
+    // Called by vorn_create_component once the component is whole: from then on its end
+    // always sends "AS".
+    void vorn_created() { created_ = true; }
+
 protected:
     // Handlers, in the frame's slot order after dispatch.
     virtual void onButton(ButtonEvent* event) = 0;
@@ -35,6 +39,11 @@ protected:
     // PS 'panel' 'file' ['params']; file prefixed by hostPath + "/" when hostPath is set.
     // True when the host answered, or when there is no host.
     bool panelShow(const vorn_string& panel, const vorn_string& file, const vorn_string& params);
+    // The same in two halves, for a constructor that must have everything it needs before its
+    // first command: the text (which may need memory), then its sending (which needs none).
+    vorn_command_text panelShowText(const vorn_string& panel, const vorn_string& file,
+                                    const vorn_string& params) const;
+    bool panelShow(const vorn_command_text& text);
     // TP 'property=value' 'panel' 'control'
     void textPut(const vorn_string& property, const vorn_string& value, const vorn_string& panel,
                  const vorn_string& control);
@@ -58,6 +67,8 @@ protected:
     vorn_string hostPath;
 
 private:
+    bool created_ = false;
+    int exceptionsAtStart_;
     // Every message type but device reports.
     char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);

@@ -79,17 +79,24 @@ TEST_F(Tile, WholeLifeUnboundWithAndWithoutPath) {
 }
 
 TEST_F(Tile, CreationWithoutMemoryReturnsNullAndSendsNothing) {
-    // Long enough that the copy of the path needs the heap.
+    // Long enough that the copy of the path and the panel's command need the heap.
     const std::string longPath = "/panels/of/the/studio/floor" + std::string(200, 'x');
-    for (std::size_t failing : {0u, 1u}) { // the object, then its copy of the path
+    std::size_t allocations = 0;
+    {
+        AllocCounter counter; // creation alone (no host, which allocates on its own)
+        vorn_abi_delete(makeTile(nullptr, longPath.c_str()));
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 3u); // the object, its copy of the path, the panel's command
+    for (std::size_t failing = 0; failing < allocations; ++failing) { // each of them in turn
         vorn_client_callback* tile = nullptr;
         {
             AllocCounter counter;
             counter.failFrom(failing);
             tile = makeTile(&host, longPath.c_str());
         }
-        EXPECT_EQ(tile, nullptr) << failing;
-        EXPECT_TRUE(host.take().empty()) << failing;
+        EXPECT_EQ(tile, nullptr) << "allocation " << failing;
+        EXPECT_TRUE(host.take().empty()) << "allocation " << failing;
     }
 }
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 #include <unistd.h>
 
 TEST(Facility, LoadsInstancesStatesAndReportsProblemsByLine) {
@@ -93,4 +95,48 @@ TEST(EmulatedHost, AnswersCommandsFromTheFacilityAndFlagsContractBreaches) {
     EXPECT_NE(host.violations[1].find("malformed"), std::string::npos);
     EXPECT_NE(host.violations[2].find("after AS"), std::string::npos);
     EXPECT_NE(host.violations[3].find("mode 3"), std::string::npos);
+}
+
+namespace {
+
+std::vector<std::string> loadText(const std::string& text, Facility& f) {
+    const std::string path =
+        ::testing::TempDir() + "facility_text." + std::to_string(getpid()) + ".ini";
+    std::ofstream(path) << text;
+    std::vector<std::string> problems;
+    f.load(path, problems);
+    std::remove(path.c_str());
+    return problems;
+}
+
+} // namespace
+
+TEST(Facility, TheReadmesExampleLoadsAsWritten) {
+    std::ifstream readme(VORN_README);
+    std::stringstream all;
+    all << readme.rdbuf();
+    const std::string text = all.str();
+    const std::size_t start = text.find("```ini\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = text.find("```", start + 7);
+    Facility f;
+    const std::vector<std::string> problems = loadText(text.substr(start + 7, end - start - 7), f);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    ASSERT_EQ(f.instances.count("StudioA"), 1u);
+    EXPECT_EQ(f.instances["StudioA"].idtext, "Studio A"); // the comment after it is not the label
+    EXPECT_EQ(f.lookup("StudioA"), "'12' '3'");
+    EXPECT_EQ(f.state(12, 3), 1);
+}
+
+TEST(Facility, AByteOrderMarkIsPassedOverAndProblemsComeInLineOrder) {
+    Facility f;
+    const std::vector<std::string> problems =
+        loadText("\xEF\xBB\xBF[instances.A]\ndevice = x\nidtext = \"A # B\"  # the label\n"
+                 "nonsense\n[devices.q]\n",
+                 f);
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0].rfind("line 2:", 0), 0u) << problems[0];
+    EXPECT_EQ(problems[1].rfind("line 4:", 0), 0u) << problems[1];
+    EXPECT_EQ(problems[2].rfind("line 5:", 0), 0u) << problems[2];
+    EXPECT_EQ(f.instances["A"].idtext, "A # B");
 }

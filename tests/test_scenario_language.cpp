@@ -49,9 +49,16 @@ TEST(ScenarioLanguage, RejectsMalformedLinesWithAReason) {
 }
 
 TEST(ScenarioLanguage, EscapesRoundTrip) {
-    EXPECT_EQ(unescape("a\\nb\\t\\\\c\\x41\\q"), "a\nb\t\\cAq");
+    std::string out, error;
+    ASSERT_TRUE(unescape("a\\nb\\t\\\\c\\x41", out, error)) << error;
+    EXPECT_EQ(out, "a\nb\t\\cA");
+    for (const char* bad : {"C:\\layouts\\new", "a\\q", "end\\", "\\x4"}) {
+        EXPECT_FALSE(unescape(bad, out, error)) << bad;
+        EXPECT_NE(error.find("unknown escape"), std::string::npos) << bad;
+    }
     EXPECT_EQ(escape("a\nb\t\\c\x01"), "a\\nb\\t\\\\c\\x01");
-    EXPECT_EQ(unescape(escape("x\n\\y\x7f")), "x\n\\y\x7f");
+    ASSERT_TRUE(unescape(escape("x\n\\y\x7f"), out, error));
+    EXPECT_EQ(out, "x\n\\y\x7f");
 }
 
 TEST(ScenarioLanguage, HelpShowsEveryRowOnce) {

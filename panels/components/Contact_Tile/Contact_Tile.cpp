@@ -26,8 +26,10 @@ Contact_Tile::Contact_Tile(HostClient* hostClient, const char* path)
     : vorn_script_helper(hostClient, path), instance(""), buttonText(""), stateSheet(""),
       onState(""), offState(""), device(0), contact(0), gpiState(-1), useButton(true),
       useText(false), sendGPI(true) {
+    // Everything that needs memory comes first: a tile that cannot be made sends nothing.
+    const vorn_command_text show = panelShowText(panelText(), layoutFile, "");
     timerStart(pollTimer, pollPeriodMs);
-    panelShow(panelText(), layoutFile, "");
+    panelShow(show);
 }
 
 Contact_Tile::~Contact_Tile() {
