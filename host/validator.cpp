@@ -620,6 +620,7 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const Valida
     }
     if (pid == 0) {
         close(channel[0]);
+        DebugTap::instance().take(); // what an earlier check left behind is not this one's
         const std::string problem = check.run(CheckContext{plugin, seed, options.iterations});
         for (std::size_t done = 0; done < problem.size();) {
             const ssize_t n = write(channel[1], problem.data() + done, problem.size() - done);
@@ -689,6 +690,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, cons
     }
     // The battery's verdict is the same whatever the caller's environment holds.
     unsetEnvironment("VORN_CONFIG");
+    // Every check's debug texts are caught, whether or not it makes a host of its own.
+    DebugTap::instance();
     const std::uint64_t seed =
         options.seedGiven ? options.seed
                           : static_cast<std::uint64_t>(
