@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build demo test test-sanitize test-windows-vm windows bench fuzz format clean
+.PHONY: all deps build demo test test-sanitize test-windows-vm windows dist bench fuzz format clean
 
 all: build
 
@@ -71,6 +71,18 @@ windows:
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 	@echo "built $(WIN_BUILD)/panels/components/Contact_Tile/Contact_Tile.dll"
 
+# The packages a facility installs, named with the version: the Windows archive (the DLL,
+# vorn-host.exe, an example vorn.ini and scenario, INSTALL.txt) and the same for Linux.
+dist: windows
+	@cmake/install-deps.sh build
+	@cmake -S . -B $(BUILD) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host Contact_Tile >/dev/null
+	@mkdir -p dist
+	@cd $(BUILD) && cpack -G TGZ -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.tar.gz $(CURDIR)/dist/
+	@cd $(WIN_BUILD) && cpack -G ZIP -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.zip $(CURDIR)/dist/
+	@rm -rf dist/.work
+	@ls dist/*
+
 # Per-message costs of the plug-in file users get (the default build, RelWithDebInfo: -O2 -g)
 # beside a floor that does the same work by hand: instructions (callgrind), allocations,
 # system calls and time, one table; fails when a target is missed.
@@ -100,4 +112,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(WIN_BUILD) $(ASAN_BUILD) $(VM_BUILD) build-fuzz
+	rm -rf $(BUILD) $(WIN_BUILD) $(ASAN_BUILD) $(VM_BUILD) build-fuzz dist

@@ -16,6 +16,7 @@
 # TEST_ONLY marks a component that exists for the tests and is not shipped.
 
 set(VORN_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/exports.map)
+set(VORN_VERSION_RC ${CMAKE_CURRENT_LIST_DIR}/version.rc.in)
 
 function(vorn_add_component name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "TEST_ONLY" "" "")
@@ -34,6 +35,13 @@ function(vorn_add_component name)
     vorn_target_options(${name}_code)
 
     add_library(${name} MODULE ${export})
+    if(WIN32)
+        # The DLL carries the project's version as a Windows version resource.
+        set(VORN_RC_NAME ${name})
+        string(REPLACE "." "," VORN_RC_VERSION "${PROJECT_VERSION}.0")
+        configure_file(${VORN_VERSION_RC} ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc @ONLY)
+        target_sources(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc)
+    endif()
     target_link_libraries(${name} PRIVATE ${name}_code)
     set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY
                                                        ${CMAKE_CURRENT_BINARY_DIR}/${name})
@@ -55,6 +63,10 @@ function(vorn_add_component name)
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_OUTPUT ${output})
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_SCENARIOS "${scenarios}")
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_TEST_ONLY ${arg_TEST_ONLY})
+    # What ships goes into the packages (`make dist`), beside vorn-host.
+    if(NOT arg_TEST_ONLY)
+        install(TARGETS ${name} LIBRARY DESTINATION . RUNTIME DESTINATION .)
+    endif()
 endfunction()
 
 # The registered components, in the order of registration.

@@ -17,6 +17,7 @@
 #include <editline/readline.h>
 #endif
 #ifdef _WIN32
+#include <windows.h>
 #include <io.h>
 #define isatty _isatty
 #else
@@ -39,7 +40,7 @@ const char* const usage = R"(usage:
 
 options of run:
   --plugin FILE     the plug-in to load when a scenario has no 'load' step
-                    (default: the plug-in built beside this program)
+                    (default: Contact_Tile beside this program, else the one built with it)
   --config FILE     configuration and facility file (VORN_CONFIG for the plug-in), unless a
                     scenario names its own with 'config'
   --quiet           print only failures and the summary line
@@ -158,6 +159,30 @@ public:
     }
 };
 
+// The plug-in vorn-host runs when none is named: Contact_Tile beside this program (as a
+// package holds it), else the one of the build this program comes from.
+std::string defaultPlugin() {
+    std::string self;
+#ifdef _WIN32
+    char name[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, name, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) self.assign(name, n);
+    const char* file = "Contact_Tile.dll";
+#else
+    char name[4096];
+    const ssize_t n = readlink("/proc/self/exe", name, sizeof name - 1);
+    if (n > 0) self.assign(name, static_cast<std::size_t>(n));
+    const char* file = "Contact_Tile.so";
+#endif
+    const std::size_t slash = self.find_last_of("/\\");
+    if (slash != std::string::npos) {
+        const std::string beside = self.substr(0, slash + 1) + file;
+        struct stat st;
+        if (::stat(beside.c_str(), &st) == 0) return beside;
+    }
+    return VORN_DEFAULT_PLUGIN;
+}
+
 bool isDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -165,7 +190,7 @@ bool isDirectory(const std::string& path) {
 
 int run(int argc, char** argv) {
     RunOptions options;
-    options.plugin = VORN_DEFAULT_PLUGIN;
+    options.plugin = defaultPlugin();
     std::vector<std::string> files;
     for (Arguments args(argc, argv, 2); !args.done();) {
         const std::string arg = args.next();

@@ -4,6 +4,11 @@
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 struct vorn_config::Snapshot {
     std::string path;
@@ -61,9 +66,40 @@ bool vorn_config::Snapshot::describes(const char* file, const struct stat& st) c
            seconds == static_cast<long long>(st.st_mtime) && nanoseconds == nanosecondsOf(st);
 }
 
+namespace {
+
+// The file vorn.ini in the folder of the plug-in file itself (found from this code's own
+// address), or empty when the folder cannot be found.
+const std::string& besideThePlugin() {
+    static const std::string path = [] {
+        std::string file;
+#ifdef _WIN32
+        HMODULE module = nullptr;
+        char name[MAX_PATH];
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               reinterpret_cast<LPCSTR>(&besideThePlugin), &module)) {
+            const DWORD n = GetModuleFileNameA(module, name, MAX_PATH);
+            if (n > 0 && n < MAX_PATH) file.assign(name, n);
+        }
+#else
+        Dl_info info;
+        if (dladdr(reinterpret_cast<void*>(&besideThePlugin), &info) && info.dli_fname)
+            file = info.dli_fname;
+#endif
+        const std::size_t slash = file.find_last_of("/\\");
+        return slash == std::string::npos ? std::string() : file.substr(0, slash + 1) + "vorn.ini";
+    }();
+    return path;
+}
+
+} // namespace
+
 vorn_config::vorn_config(const vorn_string& entry) {
+    // VORN_CONFIG names the file when it is set; else it is vorn.ini beside the plug-in.
     const char* path = std::getenv("VORN_CONFIG");
-    if (!path || !*path) return;
+    if (!path || !*path) path = besideThePlugin().c_str();
+    if (!*path) return;
     file_ = configuration(path);
     if (!file_) return;
     const auto& entries = file_->ini.entries();

@@ -1,7 +1,8 @@
 // vorn_config: one entry of the platform's configuration.
 //
-// The configuration is the INI file named by the environment variable VORN_CONFIG (see
-// vorn_ini.h for its form). The entry "instances.A" is the section [instances.A]. Each object
+// The configuration is the INI file named by the environment variable VORN_CONFIG when it is
+// set, else the file vorn.ini in the folder of the plug-in file itself (see vorn_ini.h for its
+// form). The entry "instances.A" is the section [instances.A]. Each object
 // sees the file as it is when the object is made: the parsed file is kept by the store below,
 // keyed by the file's path, identity, size and modification time, which are checked (one stat)
 // every time an object is made, so an edited file is seen by the next object. A file modified

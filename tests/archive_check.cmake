@@ -1,0 +1,23 @@
+# Packs BUILD as `make dist` does, unpacks the archive into the empty folder WORK and runs the
+# example scenario from there with what the archive holds, and nothing else.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/pack ${WORK}/unpacked)
+execute_process(COMMAND cpack -G TGZ --config ${BUILD}/CPackConfig.cmake -B ${WORK}/pack
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(GLOB archive ${WORK}/pack/contact-tile-*-linux-*.tar.gz)
+if(NOT status EQUAL 0 OR NOT archive)
+    message(FATAL_ERROR "cpack made no Linux archive (exit ${status}):\n${out}${err}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xzf ${archive} WORKING_DIRECTORY ${WORK}/unpacked)
+file(GLOB top ${WORK}/unpacked/*)
+foreach(file vorn-host Contact_Tile.so vorn.ini demo.vorn INSTALL.txt)
+    if(NOT EXISTS ${top}/${file})
+        message(FATAL_ERROR "${archive}: expected ${file} in it")
+    endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=VORN_CONFIG ./vorn-host run --quiet demo.vorn
+                WORKING_DIRECTORY ${top} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${top}: the example scenario failed (exit ${status}):\n${out}${err}")
+endif()
+message("${archive}: ${out}")
