@@ -4,8 +4,11 @@
 #include "scenario_runner.h"
 #include "validator.h"
 
+#include "junit.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -17,8 +20,8 @@
 #include <editline/readline.h>
 #endif
 #ifdef _WIN32
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 #define isatty _isatty
 #else
 #include <unistd.h>
@@ -44,6 +47,9 @@ options of run:
   --config FILE     configuration and facility file (VORN_CONFIG for the plug-in), unless a
                     scenario names its own with 'config'
   --quiet           print only failures and the summary line
+  --record OUT      write the steps run to OUT, each followed by all it made the component do
+                    as expectations, so that 'vorn-host run OUT' passes
+  --junit FILE      write a JUnit XML report: one test case per scenario file
 options of validate:
   --seed N          seed of the random message sequences, 0 to 18446744073709551615
                     (default: random; always printed)
@@ -52,6 +58,7 @@ options of validate:
   --list            list the checks
   --only NAME       run only this check (may be given more than once)
   --skip NAME       do not run this check (may be given more than once)
+  --junit FILE      write a JUnit XML report: one test case per check
 Options take their value as "--name value" or "--name=value".
 
 exit status: 0 all passed; 1 an expectation or check failed; 2 a malformed scenario line, a
@@ -192,15 +199,20 @@ int run(int argc, char** argv) {
     RunOptions options;
     options.plugin = defaultPlugin();
     std::vector<std::string> files;
+    std::string recordPath, junitPath;
     for (Arguments args(argc, argv, 2); !args.done();) {
         const std::string arg = args.next();
         if (arg == "--help" || arg == "-h") {
             std::cout << usage << "\n" << scenarioHelp();
             return finished(0);
-        } else if (arg == "--plugin" || arg == "--config") {
+        } else if (arg == "--plugin" || arg == "--config" || arg == "--record" ||
+                   arg == "--junit") {
             std::string value;
             if (!args.value(value) || value.empty()) return usageError(arg + " needs a file");
-            (arg == "--plugin" ? options.plugin : options.config) = value;
+            (arg == "--plugin"   ? options.plugin
+             : arg == "--config" ? options.config
+             : arg == "--record" ? recordPath
+                                 : junitPath) = value;
         } else if (arg == "--quiet") {
             if (args.leftover()) return usageError("--quiet takes no value");
             options.quiet = true;
@@ -213,6 +225,14 @@ int run(int argc, char** argv) {
     if (files.empty()) return usageError("run needs a scenario file or '-'");
     if (std::count(files.begin(), files.end(), "-") > 1)
         return usageError("'-' (standard input) can be read only once");
+    std::ofstream recording;
+    if (!recordPath.empty()) {
+        recording.open(recordPath);
+        if (!recording) return usageError(recordPath + ": cannot write the recording");
+        recording << "# Recorded by vorn-host run: each step, then all it made the component do.\n";
+        options.record = &recording;
+    }
+    std::vector<JUnitCase> cases;
     // Each file starts afresh: the caller's environment comes back after it.
     const char* callerConfig = std::getenv("VORN_CONFIG");
     const std::string savedConfig = callerConfig ? callerConfig : "";
@@ -220,6 +240,7 @@ int run(int argc, char** argv) {
     bool malformed = false;
     for (const std::string& file : files) {
         RunResult result;
+        const auto started = std::chrono::steady_clock::now();
         if (file == "-") {
             RunOptions typed = options;
             typed.interactive = isatty(0) != 0;
@@ -238,8 +259,10 @@ int run(int argc, char** argv) {
         } else {
             std::ifstream stream(file);
             if (!stream || isDirectory(file)) {
-                std::cerr << file << ":0: cannot read the scenario file"
-                          << (isDirectory(file) ? " (it is a folder)" : "") << "\n";
+                const std::string problem = file + ":0: cannot read the scenario file" +
+                                            (isDirectory(file) ? " (it is a folder)" : "");
+                std::cerr << problem << "\n";
+                cases.push_back({JUnitCase::Error, file, problem, problem, 0});
                 malformed = true;
                 ++failed;
                 continue;
@@ -259,6 +282,30 @@ int run(int argc, char** argv) {
             ++passed;
         else
             ++failed;
+        JUnitCase c;
+        c.name = file;
+        c.kind = result.malformed      ? JUnitCase::Error
+                 : result.failures > 0 ? JUnitCase::Failure
+                                       : JUnitCase::Passed;
+        for (const std::string& p : result.problems)
+            c.detail += p + "\n";
+        if (!result.problems.empty())
+            c.message = result.problems.front().substr(0, result.problems.front().find('\n'));
+        c.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        cases.push_back(c);
+    }
+    if (recording.is_open()) {
+        recording.close();
+        if (!recording) {
+            std::cerr << "vorn-host: " << recordPath << ": cannot write the recording\n";
+            malformed = true;
+        }
+    }
+    std::string error;
+    if (!junitPath.empty() && !writeJUnit(junitPath, "vorn-host run", cases, error)) {
+        std::cerr << "vorn-host: " << error << "\n";
+        malformed = true;
     }
     std::cout << "scenarios: " << passed << " passed, " << failed
               << " failed; expectations: " << expectations << ", mismatches: " << mismatches
@@ -301,6 +348,9 @@ int validate(int argc, char** argv) {
              : arg == "--skip" ? options.skip
                                : options.child)
                 .push_back(value);
+        } else if (arg == "--junit") {
+            if (!args.value(options.junit) || options.junit.empty())
+                return usageError("--junit needs a file");
         } else if (arg == "--config") {
             return usageError("validate takes no --config: the battery makes its own facility, "
                               "so that its verdict does not depend on a file");

@@ -58,8 +58,10 @@ public:
             ScenarioStep step;
             std::string error;
             if (!parseScenarioLine(raw, line, step, error)) {
-                err_ << name_ << ":" << line << ": " << error << "\n  line: " << visible(raw)
-                     << "\n";
+                const std::string text =
+                    name_ + ":" + std::to_string(line) + ": " + error + "\n  line: " + visible(raw);
+                err_ << text << "\n";
+                result_.problems.push_back(text);
                 if (!options_.interactive) {
                     result_.malformed = true;
                     return result_;
@@ -70,6 +72,7 @@ public:
                 if (step.isExpectation()) ++result_.expectations;
                 noteStep(step);
                 execute(step);
+                if (!step.isExpectation()) record(step);
                 out_.flush();
                 if (result_.malformed && !options_.interactive) break;
             }
@@ -82,6 +85,38 @@ public:
     }
 
 private:
+    // Writes the step as it ran, then what it made the component do as expectations.
+    void record(const ScenarioStep& step) {
+        if (!options_.record) return;
+        std::ostream& to = *options_.record;
+        const std::string keyword = step.row->keyword;
+        if (keyword == "config" || (keyword == "load" && !step.text.empty()))
+            to << keyword << " " << escape(absolutePath(relativeTo(name_, step.text))) << "\n";
+        else
+            to << step.source.substr(step.source.find_first_not_of(" \t")) << "\n";
+        recordEvents();
+    }
+    void recordEvents() {
+        if (!options_.record || !host_) return;
+        std::ostream& to = *options_.record;
+        for (const HostEvent& e : host_->events) {
+            switch (e.kind) {
+            case HostEvent::Command:
+                to << "expect " << escape(e.text) << "\n";
+                break;
+            case HostEvent::Debug:
+                to << "expect debug " << escape(e.text) << "\n";
+                break;
+            case HostEvent::Answer:
+                to << (e.hasReply ? "expect answer " + escape(e.text) : "expect no answer") << "\n";
+                break;
+            case HostEvent::Delivered:
+                break;
+            }
+        }
+        to << "expect nothing\n";
+    }
+
     // What is running, for the report of a crash.
     void noteStep(const ScenarioStep& step) {
         crashReportSet(
@@ -93,15 +128,19 @@ private:
               const std::string& actual) {
         ++result_.failures;
         out_.flush();
-        err_ << name_ << ":" << line << ": " << what << "\n  expected: " << expected
-             << "\n  actual:   " << actual << "\n";
+        const std::string text = name_ + ":" + std::to_string(line) + ": " + what +
+                                 "\n  expected: " + expected + "\n  actual:   " + actual;
+        err_ << text << "\n";
+        result_.problems.push_back(text);
         return false;
     }
 
     bool fatal(int line, const std::string& message) {
         result_.malformed = true;
         out_.flush();
-        err_ << name_ << ":" << line << ": " << message << "\n";
+        const std::string text = name_ + ":" + std::to_string(line) + ": " + message;
+        err_ << text << "\n";
+        result_.problems.push_back(text);
         return false;
     }
 
@@ -402,6 +441,11 @@ private:
             if (!options_.quiet) {
                 out_ << name_ << ": end: the component is deleted\n";
                 show(0);
+            }
+            if (options_.record) {
+                *options_.record << "delete\n";
+                recordEvents();
+                if (host_->ended) *options_.record << "expect ended\n";
             }
         }
         checkViolations(lastLine_);

@@ -4,18 +4,23 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct RunOptions {
     std::string plugin; // default plug-in file
     std::string config; // default configuration file
     bool quiet = false;
     bool interactive = false; // keep going after a failure, prompt on a terminal
+    // Where to write the steps run, each followed by every event it made as an expectation,
+    // so that running what was written passes; null: not recorded.
+    std::ostream* record = nullptr;
 };
 
 struct RunResult {
-    int steps = 0;          // steps and expectations read
-    int expectations = 0;   // of which expectations
-    int failures = 0;       // mismatches and contract breaches, each reported
+    int steps = 0;                     // steps and expectations read
+    int expectations = 0;              // of which expectations
+    int failures = 0;                  // mismatches and contract breaches, each reported
+    std::vector<std::string> problems; // each failure and error, as printed
     bool malformed = false; // a line that is not a step, or a plug-in that cannot be loaded
 };
 

@@ -1,6 +1,7 @@
 #include "validator.h"
 
 #include "emulated_host.h"
+#include "junit.h"
 #include "plugin.h"
 #include "scenario_language.h"
 
@@ -709,8 +710,10 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, cons
         << std::flush;
 
     int passed = 0, failed = 0;
+    std::vector<JUnitCase> cases;
     for (const ValidatorCheck& check : validatorChecks()) {
         if (!selected(check, options)) continue;
+        const auto started = std::chrono::steady_clock::now();
         out << "RUN     " << check.name << ": " << check.what << std::endl;
 #ifdef _WIN32
         const Outcome outcome = isolated(check, path, options, seed, self);
@@ -741,11 +744,29 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, cons
             break;
         }
         out.flush();
+        static const char* const verdicts[] = {"passed", "failed", "crashed", "timed out",
+                                               "not run"};
+        JUnitCase c;
+        c.name = check.name;
+        c.kind = outcome.kind == Outcome::Passed ? JUnitCase::Passed : JUnitCase::Failure;
+        c.message =
+            std::string(check.name) + " " + verdicts[outcome.kind] +
+            (outcome.detail.empty() ? ""
+                                    : ": " + outcome.detail.substr(0, outcome.detail.find('\n')));
+        c.detail = outcome.detail;
+        c.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        cases.push_back(c);
     }
     if (passed + failed == 0) {
         err << "vorn-host: no check selected (see validate --list)\n";
         return 2;
     }
     out << passed << " passed, " << failed << " failed\n";
+    if (!options.junit.empty() &&
+        !writeJUnit(options.junit, "vorn-host validate " + path, cases, error)) {
+        err << "vorn-host: " << error << "\n";
+        return 2;
+    }
     return failed ? 1 : 0;
 }

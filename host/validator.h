@@ -17,6 +17,7 @@ struct ValidateOptions {
     std::vector<std::string> only;  // run only these checks (empty: all)
     std::vector<std::string> skip;  // and not these
     std::vector<std::string> child; // run this one check here and report it (Windows children)
+    std::string junit;              // where to write a JUnit XML report, if anywhere
 };
 
 // What a check is given: the loaded plug-in, the battery's seed, the number of random lives.

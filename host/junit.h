@@ -1,0 +1,18 @@
+// JUnit XML reports, as CI systems read them: one test case per scenario file or validator
+// check, a failure with file:line, expected and actual.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct JUnitCase {
+    enum Kind { Passed, Failure, Error } kind = Passed;
+    std::string name;
+    std::string message; // the first problem, one line
+    std::string detail;  // every problem, as printed
+    double seconds = 0;
+};
+
+// Writes the report; false with the reason when the file cannot be written.
+bool writeJUnit(const std::string& path, const std::string& suite,
+                const std::vector<JUnitCase>& cases, std::string& error);
