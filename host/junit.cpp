@@ -1,5 +1,7 @@
 #include "junit.h"
 
+#include "scenario_language.h"
+
 #include <cstdio>
 #include <fstream>
 
@@ -27,13 +29,10 @@ std::string xml(const std::string& text) {
             out += "&apos;";
             break;
         default:
-            if (c < 32 && c != '\n' && c != '\t' && c != '\r') {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02x", c);
-                out += hex;
-            } else {
+            if (c < 32 && c != '\n' && c != '\t' && c != '\r')
+                out += hexEscape(c);
+            else
                 out += static_cast<char>(c);
-            }
         }
     }
     return out;

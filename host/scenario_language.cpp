@@ -38,6 +38,12 @@ bool unescape(const std::string& text, std::string& out, std::string& error) {
     return true;
 }
 
+std::string hexEscape(unsigned char c) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    return hex;
+}
+
 std::string escape(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
@@ -49,11 +55,9 @@ std::string escape(const std::string& text) {
             out += "\\r";
         else if (c == '\\')
             out += "\\\\";
-        else if (c < 32 || c == 127) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else
+        else if (c < 32 || c == 127)
+            out += hexEscape(c);
+        else
             out += static_cast<char>(c);
     }
     return out;

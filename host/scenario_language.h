@@ -74,5 +74,7 @@ std::string scenarioHelp();
 
 // Resolves \n, \t, \r, \\ and \xHH; any other backslash is an error.
 bool unescape(const std::string& text, std::string& out, std::string& error);
+// A character as \xHH, the form texts give characters that cannot be shown.
+std::string hexEscape(unsigned char c);
 // The reverse, for showing texts on one line.
 std::string escape(const std::string& text);

@@ -25,13 +25,10 @@ std::string relativeTo(const std::string& name, const std::string& file) {
 std::string visible(const std::string& line) {
     std::string out;
     for (unsigned char c : line) {
-        if (c < 32 || c == 127) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
+        if (c < 32 || c == 127)
+            out += hexEscape(c);
+        else
             out += static_cast<char>(c);
-        }
     }
     return out;
 }
