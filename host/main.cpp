@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -369,6 +370,10 @@ int validate(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32
+    // Output to a reader that has gone is a write error (exit 2), not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (argc < 2) return usageError("no command");
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
