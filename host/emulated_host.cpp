@@ -226,7 +226,8 @@ std::int64_t EmulatedHost::ticksDue(std::int64_t ms) const {
     return due;
 }
 
-void EmulatedHost::advance(std::int64_t ms) {
+bool EmulatedHost::advance(std::int64_t ms) {
+    if (ticksDue(ms) > maxTicksPerStep) return false;
     const std::int64_t until = now_ + ms;
     for (;;) {
         // The earliest due timer, lowest id first on a tie.
@@ -242,4 +243,5 @@ void EmulatedHost::advance(std::int64_t ms) {
         tick(id);
     }
     now_ = until;
+    return true;
 }

@@ -52,9 +52,10 @@ public:
     void message(int type);
     // A change made at the facility, as if switched from elsewhere.
     void switchContact(std::int32_t device, std::int32_t contact, std::int32_t state);
-    // Moves the simulated clock, delivering each timer tick that falls due.
-    void advance(std::int64_t ms);
-    // How many ticks advance(ms) would deliver, counted up to a little past the limit.
+    // Moves the simulated clock, delivering each timer tick that falls due; false, with
+    // nothing delivered and the clock unmoved, when that would be more than maxTicksPerStep.
+    bool advance(std::int64_t ms);
+    // How many ticks advance(ms) would deliver.
     std::int64_t ticksDue(std::int64_t ms) const;
     static constexpr std::int64_t maxTicksPerStep = 100000;
 

@@ -364,7 +364,7 @@ int validate(int argc, char** argv) {
         }
     }
     if (plugin.empty()) return usageError("validate needs a plug-in file");
-    return finished(validatePlugin(plugin, options, argv[0], std::cout, std::cerr));
+    return finished(validatePlugin(plugin, options, std::cout, std::cerr));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -134,6 +135,7 @@ std::vector<std::string> DebugTap::take() {
 // reads: one text stays one text, line feeds and all, and nothing piles up in a file.
 namespace {
 int tapRead = -1, tapWrite = -1;
+const int tapRoom = 4 << 20; // what one call into the component may write before it is read
 } // namespace
 
 DebugTap::DebugTap() {
@@ -141,9 +143,8 @@ DebugTap::DebugTap() {
     if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) return;
     tapRead = pair[0];
     tapWrite = pair[1];
-    const int room = 4 << 20; // what one call into the component may write before it is read
-    setsockopt(tapWrite, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-    setsockopt(tapRead, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    setsockopt(tapWrite, SOL_SOCKET, SO_SNDBUF, &tapRoom, sizeof tapRoom);
+    setsockopt(tapRead, SOL_SOCKET, SO_RCVBUF, &tapRoom, sizeof tapRoom);
     setEnvironment("VORN_DEBUG_FD", std::to_string(tapWrite));
 }
 DebugTap::~DebugTap() {
@@ -155,15 +156,13 @@ DebugTap::~DebugTap() {
 std::vector<std::string> DebugTap::take() {
     std::vector<std::string> texts;
     if (tapRead < 0) return texts;
-    static std::vector<char> buffer(1 << 16);
+    // Room for the largest text the socket takes, so that each text is one call. It is left
+    // uninitialised: only the pages a text is written into are ever used.
+    static const std::unique_ptr<char[]> buffer(new char[tapRoom]);
     for (;;) {
-        ssize_t size = recv(tapRead, nullptr, 0, MSG_DONTWAIT | MSG_PEEK | MSG_TRUNC);
-        if (size < 0) break;
-        if (static_cast<std::size_t>(size) > buffer.size())
-            buffer.resize(static_cast<std::size_t>(size));
-        const ssize_t n = recv(tapRead, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        const ssize_t n = recv(tapRead, buffer.get(), tapRoom, MSG_DONTWAIT);
         if (n < 0) break;
-        texts.emplace_back(buffer.data(), static_cast<std::size_t>(n));
+        texts.emplace_back(buffer.get(), static_cast<std::size_t>(n));
     }
     return texts;
 }

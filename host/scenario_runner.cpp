@@ -206,20 +206,18 @@ private:
         if (!options_.quiet) out_ << name_ << ":" << step.line << "  " << step.source << "\n";
         out_.flush(); // all that went before is out, should the plug-in crash in this step
         // Expectations look at what this step does; whatever the last step did that no
-        // expectation checked is passed over.
-        // What earlier steps did is passed over now, so it is not kept: a long run keeps only
-        // the current step's events.
+        // expectation checked is passed over now, and so not kept: a long run keeps only the
+        // current step's events.
         if (host_) {
             host_->events.clear();
             host_->panelChanged = false;
         }
-        const std::size_t from = 0;
-        cursor_ = from;
+        cursor_ = 0;
         if (row.needs == ScenarioRow::Nothing) return (this->*row.run)(step);
         if (!ensureHost(step.line)) return false;
         if (row.needs == ScenarioRow::Component && !needComponent(step)) return false;
         if (!(this->*row.run)(step)) return false;
-        if (!options_.quiet) show(from);
+        if (!options_.quiet) show(0);
         return checkViolations(step.line);
     }
 
@@ -231,8 +229,8 @@ private:
         return load(step.text.empty() ? options_.plugin : relativeTo(name_, step.text), step.line);
     }
     bool create(const ScenarioStep& step) override {
-        // A live component is deleted first, as the host would replace it.
-        endComponent(step.line);
+        // A live component is deleted first, as the host would replace it; its teardown is
+        // shown and checked with the rest of the step.
         if (!host_->create(*plugin_, step.text))
             return fail(step.line, "the plug-in returned no component", "a component", "null");
         return true;
@@ -259,14 +257,11 @@ private:
         return true;
     }
     bool advance(const ScenarioStep& step) override {
-        const std::int64_t due = host_->ticksDue(step.numbers[0]);
-        if (due > EmulatedHost::maxTicksPerStep)
-            return fail(step.line, "too far for one step",
-                        "at most " + std::to_string(EmulatedHost::maxTicksPerStep) +
-                            " timer ticks in one 'advance'",
-                        std::to_string(due) + " ticks due");
-        host_->advance(step.numbers[0]);
-        return true;
+        if (host_->advance(step.numbers[0])) return true;
+        return fail(step.line, "too far for one step",
+                    "at most " + std::to_string(EmulatedHost::maxTicksPerStep) +
+                        " timer ticks in one 'advance'",
+                    std::to_string(host_->ticksDue(step.numbers[0])) + " ticks due");
     }
     bool message(const ScenarioStep& step) override {
         host_->message(number(step, 0));
@@ -433,12 +428,8 @@ private:
         if (host_->alive()) {
             crashReportSet((name_ + ": end, deleting the component").c_str());
             host_->events.clear();
-            host_->panelChanged = false;
-            host_->destroy();
-            if (!options_.quiet) {
-                out_ << name_ << ": end: the component is deleted\n";
-                show(0);
-            }
+            if (!options_.quiet) out_ << name_ << ": end: the component is deleted\n";
+            endComponent(lastLine_);
             if (options_.record) {
                 *options_.record << "delete\n";
                 recordEvents();

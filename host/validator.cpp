@@ -539,14 +539,13 @@ struct Outcome {
 // A child process of this program runs the check (validate --child NAME) and prints what it
 // found into a file; its exit code tells how it ended.
 Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
-                 const ValidateOptions& options, std::uint64_t seed, const char* self) {
+                 const ValidateOptions& options, std::uint64_t seed) {
     Outcome outcome;
     char exe[MAX_PATH];
     if (!GetModuleFileNameA(nullptr, exe, MAX_PATH)) {
         outcome.detail = "cannot find vorn-host.exe itself";
         return outcome;
     }
-    (void)self;
     char dir[MAX_PATH], file[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);
     GetTempFileNameA(dir, "vvc", 0, file);
@@ -587,7 +586,10 @@ Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
     DeleteFileA(file);
-    if (outcome.kind == Outcome::TimedOut) return outcome;
+    if (outcome.kind == Outcome::TimedOut) {
+        outcome.detail = "after " + std::to_string(options.timeoutSeconds) + " s";
+        return outcome;
+    }
     if (code == 0) {
         outcome.kind = Outcome::Passed;
     } else if (code == 1) {
@@ -659,6 +661,7 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const Valida
     }
     if (timedOut) {
         outcome.kind = Outcome::TimedOut;
+        outcome.detail = "after " + std::to_string(options.timeoutSeconds) + " s";
     } else if (WIFSIGNALED(status)) {
         outcome.kind = Outcome::Crashed;
         outcome.detail = "signal " + std::to_string(WTERMSIG(status));
@@ -681,8 +684,8 @@ bool selected(const ValidatorCheck& check, const ValidateOptions& options) {
 
 } // namespace
 
-int validatePlugin(const std::string& path, const ValidateOptions& options, const char* self,
-                   std::ostream& out, std::ostream& err) {
+int validatePlugin(const std::string& path, const ValidateOptions& options, std::ostream& out,
+                   std::ostream& err) {
     Plugin plugin;
     std::string error;
     if (!plugin.open(path, error)) {
@@ -716,36 +719,28 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, cons
         const auto started = std::chrono::steady_clock::now();
         out << "RUN     " << check.name << ": " << check.what << std::endl;
 #ifdef _WIN32
-        const Outcome outcome = isolated(check, path, options, seed, self);
+        const Outcome outcome = isolated(check, path, options, seed);
 #else
-        (void)self;
         const Outcome outcome = isolated(check, plugin, options, seed);
 #endif
-        switch (outcome.kind) {
-        case Outcome::Passed:
-            ++passed;
-            out << "PASSED  " << check.name << "\n";
-            break;
-        case Outcome::Failed:
-            ++failed;
-            out << "FAILED  " << check.name << ": " << outcome.detail << "\n";
-            break;
-        case Outcome::Crashed:
-            ++failed;
-            out << "CRASHED (" << outcome.detail << ") " << check.name << "\n";
-            break;
-        case Outcome::TimedOut:
-            ++failed;
-            out << "TIMED OUT " << check.name << " (after " << options.timeoutSeconds << " s)\n";
-            break;
-        case Outcome::NotRun:
-            ++failed;
-            out << "NOT RUN " << check.name << ": " << outcome.detail << "\n";
-            break;
-        }
-        out.flush();
+        // One line per check: its verdict first, as the report reads.
+        static const char* const lines[] = {"PASSED  ", "FAILED  ", "CRASHED ", "TIMED OUT ",
+                                            "NOT RUN "};
         static const char* const verdicts[] = {"passed", "failed", "crashed", "timed out",
                                                "not run"};
+        ++(outcome.kind == Outcome::Passed ? passed : failed);
+        out << lines[outcome.kind];
+        switch (outcome.kind) {
+        case Outcome::Crashed:
+            out << "(" << outcome.detail << ") " << check.name << "\n";
+            break;
+        case Outcome::TimedOut:
+            out << check.name << " (" << outcome.detail << ")\n";
+            break;
+        default:
+            out << check.name << (outcome.detail.empty() ? "" : ": " + outcome.detail) << "\n";
+        }
+        out.flush();
         JUnitCase c;
         c.name = check.name;
         c.kind = outcome.kind == Outcome::Passed ? JUnitCase::Passed : JUnitCase::Failure;

@@ -38,10 +38,10 @@ struct ValidatorCheck {
 const std::vector<ValidatorCheck>& validatorChecks();
 const ValidatorCheck* findValidatorCheck(const std::string& name);
 
-// Runs each selected check isolated in a process of its own (self: this program, which runs a
-// check with --child on Windows), so that a crash or a hang ends only that check: its name is
-// printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
+// Runs each selected check isolated in a process of its own (on Windows a child of this
+// program, which runs one check with --child), so that a crash or a hang ends only that check: its
+// name is printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
 // failed"; returns the exit status (0: all passed, 1: a check did not pass, 2: the plug-in
 // cannot be loaded). The battery does not read the caller's VORN_CONFIG.
-int validatePlugin(const std::string& plugin, const ValidateOptions& options, const char* self,
-                   std::ostream& out, std::ostream& err);
+int validatePlugin(const std::string& plugin, const ValidateOptions& options, std::ostream& out,
+                   std::ostream& err);
