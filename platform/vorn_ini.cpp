@@ -1,26 +1,22 @@
 #include "vorn_ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "vorn_file.h"
+
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 bool blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return c == ' ' || c == '\t';
 }
 
-// The text between first and last with the blanks around it removed.
-std::string trimmed(const char* first, const char* last) {
+// [first, last) with the blanks around it removed.
+void trim(const char*& first, const char*& last) {
     while (first < last && blank(*first))
         ++first;
     while (last > first && blank(last[-1]))
         --last;
-    return std::string(first, last);
 }
 
 // Where the line's comment starts: a "#" or ";" at the start of the line or after a blank,
@@ -34,90 +30,138 @@ const char* withoutComment(const char* first, const char* last) {
     return last;
 }
 
-#ifdef _WIN32
-const int readFlags = O_RDONLY | O_BINARY;
-#else
-const int readFlags = O_RDONLY;
-#endif
+// Why the line [first, last) (its line end removed) cannot be used as text, or empty.
+std::string unrepresentable(const char* first, const char* last) {
+    for (const char* p = first; p < last; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != 0x7f) continue;
+        if (c == '\t') continue;
+        const std::string column = " at column " + std::to_string(p - first + 1);
+        if (c == 0) return "a NUL byte" + column;
+        if (c == '\r')
+            return "a carriage return inside the line" + column + " (lines end with LF or CR LF)";
+        static const char digits[] = "0123456789ABCDEF";
+        return std::string("a control character (\\x") + digits[c >> 4] + digits[c & 15] + ")" +
+               column;
+    }
+    return {};
+}
 
 } // namespace
 
-bool vorn_ini::load(const std::string& path, std::size_t sizeHint) {
+void vorn_ini::scan(const char* text, std::size_t size,
+                    const std::function<void(const Line&)>& visit) {
+    Line line;
+    auto problem = [&](std::string why) {
+        line.kind = Line::Problem;
+        line.problem = std::move(why);
+        visit(line);
+    };
+    const char* const end = text + size;
+    if (size >= 2 &&
+        ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        line.number = 1;
+        problem("the file is saved as UTF-16; save it as UTF-8 or ANSI text");
+        return;
+    }
+    bool inSection = false;
+    for (const char* start = text; start < end;) {
+        const char* stop = static_cast<const char*>(std::memchr(start, '\n', end - start));
+        if (!stop) stop = end;
+        const char* const next = stop + 1;
+        ++line.number;
+        if (stop > start && stop[-1] == '\r') --stop; // CR LF
+        if (line.number == 1 && stop - start >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0)
+            start += 3; // a UTF-8 byte order mark
+        const char* first = start;
+        const char* last = stop;
+        start = next;
+        std::string why = unrepresentable(first, last);
+        if (!why.empty()) {
+            problem(why + "; the line is not used");
+            continue;
+        }
+        last = withoutComment(first, last);
+        trim(first, last);
+        if (first == last) continue;
+        if (*first == '[') {
+            if (last[-1] != ']' || last - first < 3) {
+                problem("expected a section header such as [instances.A]");
+                inSection = false;
+                continue;
+            }
+            const char* nameFirst = first + 1;
+            const char* nameLast = last - 1;
+            trim(nameFirst, nameLast);
+            line.kind = Line::Section;
+            line.name = nameFirst;
+            line.nameSize = static_cast<std::size_t>(nameLast - nameFirst);
+            inSection = true;
+            visit(line);
+            continue;
+        }
+        const char* eq = static_cast<const char*>(std::memchr(first, '=', last - first));
+        if (!eq || eq == first) {
+            problem("expected 'name = text'");
+            continue;
+        }
+        if (!inSection) {
+            problem("attribute outside any [section]");
+            continue;
+        }
+        const char* nameLast = eq;
+        const char* valueFirst = eq + 1;
+        trim(first, nameLast);
+        trim(valueFirst, last);
+        if (last - valueFirst >= 2 && *valueFirst == '"' && last[-1] == '"') {
+            ++valueFirst;
+            --last;
+        }
+        line.kind = Line::Attribute;
+        line.name = first;
+        line.nameSize = static_cast<std::size_t>(nameLast - first);
+        line.value = valueFirst;
+        line.valueSize = static_cast<std::size_t>(last - valueFirst);
+        visit(line);
+    }
+}
+
+bool vorn_ini::load(const std::string& path) {
     entries_.clear();
     lines_.clear();
     problems_.clear();
-    const int fd = ::open(path.c_str(), readFlags);
-    if (fd < 0) return false;
-    if (sizeHint == 0) {
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && st.st_size > 0)
-            sizeHint = static_cast<std::size_t>(st.st_size);
-    }
-    // One read of one byte more than the file is expected to hold: a short read is the end of
-    // the file; a file that grew meanwhile is read on until its end.
-    std::string text(sizeHint + 1, '\0');
-    std::size_t size = 0;
-    bool ok = true;
-    for (;;) {
-        const auto n = ::read(fd, &text[size], static_cast<unsigned>(text.size() - size));
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        size += static_cast<std::size_t>(n);
-        if (size < text.size()) break;
-        text.resize(text.size() * 2);
-    }
-    ::close(fd);
-    if (!ok) return false;
-    text.resize(size);
+    vorn_file_version version;
+    std::string text;
+    if (!vorn_file_stat(path.c_str(), version) ||
+        vorn_file_read_whole(path.c_str(), SIZE_MAX, version, text) != vorn_file_read::Read)
+        return false;
     parse(text);
     return true;
 }
 
 void vorn_ini::parse(const std::string& text) {
+    entries_.clear();
+    lines_.clear();
+    problems_.clear();
     std::string section;
-    bool inSection = false;
-    int number = 0;
-    const char* const end = text.data() + text.size();
-    for (const char* start = text.data(); start < end;) {
-        const char* stop = start;
-        while (stop < end && *stop != '\n')
-            ++stop;
-        ++number;
-        if (number == 1 && stop - start >= 3 && std::string(start, 3) == "\xEF\xBB\xBF")
-            start += 3; // a UTF-8 byte order mark
-        const std::string line = trimmed(start, withoutComment(start, stop));
-        start = stop + 1;
-        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-        if (line[0] == '[') {
-            if (line.back() != ']' || line.size() < 3) {
-                problems_.push_back({number, "expected a section header such as [instances.A]"});
-                inSection = false;
-                continue;
-            }
-            section = trimmed(line.data() + 1, line.data() + line.size() - 1);
+    scan(text.data(), text.size(), [&](const Line& line) {
+        switch (line.kind) {
+        case Line::Section:
+            section.assign(line.name, line.nameSize);
             entries_[section];
-            lines_.emplace(section, number);
-            inSection = true;
-            continue;
+            lines_.emplace(section, line.number);
+            break;
+        case Line::Attribute: {
+            std::string name(line.name, line.nameSize);
+            lines_[section + '\n' + name] = line.number;
+            entries_[section][std::move(name)].assign(line.value, line.valueSize);
+            break;
         }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string::npos || eq == 0) {
-            problems_.push_back({number, "expected 'name = text'"});
-            continue;
+        case Line::Problem:
+            problems_.push_back({line.number, line.problem});
+            break;
         }
-        if (!inSection) {
-            problems_.push_back({number, "attribute outside any [section]"});
-            continue;
-        }
-        const std::string name = trimmed(line.data(), line.data() + eq);
-        std::string value = trimmed(line.data() + eq + 1, line.data() + line.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        entries_[section][name] = value;
-        lines_[section + '\n' + name] = number;
-    }
+    });
 }
 
 std::string vorn_ini::value(const std::string& entry, const std::string& attribute) const {

@@ -1,12 +1,31 @@
+#include "alloc_counter.h"
+#include "plugin.h"
 #include "vorn_config.h"
 #include "vorn_ini.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// This program's reads go through here (it is linked with --wrap=read): a test counts them, or
+// acts as an editor that saves the file while the configuration reads it.
+namespace {
+std::function<void()> duringRead;
+int reads = 0;
+} // namespace
+extern "C" ssize_t __real_read(int fd, void* buffer, size_t size);
+extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t size) {
+    ++reads;
+    const ssize_t n = __real_read(fd, buffer, size);
+    if (duringRead) duringRead();
+    return n;
+}
 
 namespace {
 
@@ -16,10 +35,30 @@ protected:
         std::ofstream(path_) << text;
         setenv("VORN_CONFIG", path_.c_str(), 1);
     }
+    void SetUp() override { DebugTap::instance().take(); }
     void TearDown() override {
+        duringRead = nullptr;
         std::remove(path_.c_str());
         unsetenv("VORN_CONFIG");
     }
+    // Rewrites the file in place, as an editor saves it.
+    void save(const std::string& text) {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        ::close(fd);
+    }
+    // Moves the file's time stamp on by whole seconds, as a save a tick later does.
+    void touchLater(int seconds) {
+        struct stat st;
+        ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+        const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + seconds, st.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+    }
+    std::string label(const char* entry = "instances.A") {
+        return static_cast<const char*>(vorn_config(entry).attr("idtext"));
+    }
+    std::vector<std::string> debugTexts() { return DebugTap::instance().take(); }
     std::string path_ =
         ::testing::TempDir() + "vorn_config_test." + std::to_string(getpid()) + ".ini";
 };
@@ -72,4 +111,116 @@ TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     EXPECT_EQ(ini.problems()[3].line, 6);
     EXPECT_EQ(ini.value("ok", "x"), "");
     EXPECT_EQ(ini.lineOf("ok"), 2);
+}
+
+TEST_F(ConfigFile, AFileOverTheLimitIsNeverOpened) {
+    // 50 MB that take no disk: the plug-in must not read them.
+    write("[instances.A]\nidtext = Studio A\n");
+    ASSERT_EQ(::truncate(path_.c_str(), 50 << 20), 0);
+    reads = 0;
+    {
+        AllocCounter counter;
+        EXPECT_EQ(label(), "");
+        EXPECT_LT(counter.peakBytes(), 4096u);
+    }
+    EXPECT_EQ(reads, 0);
+    EXPECT_EQ(debugTexts(), std::vector<std::string>{
+                                path_ + ": 52428800 bytes, over the 1048576 a configuration file "
+                                        "may have: not read, no label comes from it\n"});
+    // Said once for this version of the file.
+    EXPECT_EQ(label(), "");
+    EXPECT_TRUE(debugTexts().empty());
+    // At the limit, it is read.
+    write("[instances.A]\nidtext = Studio A\n");
+    ASSERT_EQ(::truncate(path_.c_str(), vorn_config::maxFileSize), 0);
+    EXPECT_EQ(label(), "Studio A");
+}
+
+TEST_F(ConfigFile, LinesWithBytesNoTextMayCarryAreNotUsed) {
+    const char withNul[] = "[instances.A]\nidtext = Al\0pha\nnote = ok\n";
+    const std::string text = std::string(withNul, sizeof withNul - 1) +
+                             "[instances.B]\nidtext = Esc \x1b[2J\n[instances.C]\nidtext = a\rb\n" +
+                             "[instances.D]\r\nidtext = R\xc3\xa9gie 2\t(tab)\r\n" +
+                             "[instances.E]\nidtext = R\xe9gie 2\n";
+    write(text);
+    EXPECT_EQ(label("instances.A"), "");
+    EXPECT_STREQ(vorn_config("instances.A").attr("note"), "ok");
+    EXPECT_EQ(label("instances.B"), "");
+    EXPECT_EQ(label("instances.C"), "");
+    // 8-bit texts, UTF-8 or a Windows code page, and tabs are texts; CR LF ends a line.
+    EXPECT_EQ(label("instances.D"), "R\xc3\xa9gie 2\t(tab)");
+    EXPECT_EQ(label("instances.E"), "R\xe9gie 2");
+    EXPECT_EQ(debugTexts(),
+              (std::vector<std::string>{
+                  path_ + ":2: a NUL byte at column 12; the line is not used\n",
+                  path_ + ":5: a control character (\\x1B) at column 14; the line is not used\n",
+                  path_ + ":7: a carriage return inside the line at column 11 (lines end with LF "
+                          "or CR LF); the line is not used\n"}));
+    EXPECT_TRUE(debugTexts().empty()); // once for this version of the file
+
+    write(std::string("\xff\xfe[\0i\0", 6));
+    EXPECT_EQ(label(), "");
+    EXPECT_EQ(debugTexts(), std::vector<std::string>{
+                                path_ + ":1: the file is saved as UTF-16; save it as UTF-8 or "
+                                        "ANSI text\n"});
+}
+
+TEST_F(ConfigFile, ManyUnusableLinesAreReportedTenThenCounted) {
+    std::string text = "[instances.A]\nidtext = A\n";
+    for (int i = 0; i < 25; ++i)
+        text += "junk\n";
+    write(text);
+    EXPECT_EQ(label(), "A");
+    const auto texts = debugTexts();
+    ASSERT_EQ(texts.size(), 11u);
+    EXPECT_EQ(texts[0], path_ + ":3: expected 'name = text'\n");
+    EXPECT_EQ(texts[10], path_ + ": 15 more lines not used\n");
+}
+
+TEST_F(ConfigFile, AFileSavedWhileItIsReadIsReadAgain) {
+    write("[instances.A]\nidtext = old\n");
+    // Saved longer while it is read.
+    duringRead = [&] {
+        duringRead = nullptr;
+        save("[instances.A]\nidtext = new, and longer\n");
+    };
+    EXPECT_EQ(label(), "new, and longer");
+    // Saved at the same size a tick later.
+    duringRead = [&] {
+        duringRead = nullptr;
+        save("[instances.A]\nidtext = NEW, and longer\n");
+        touchLater(5);
+    };
+    EXPECT_EQ(label(), "NEW, and longer");
+    EXPECT_TRUE(debugTexts().empty());
+
+    // Saved again and again: the previous reading stands, and the file is read when it rests.
+    int saves = 0;
+    duringRead = [&] {
+        ++saves;
+        save(saves % 2 ? "[instances.A]\nidtext = x\n" : "[instances.A]\nidtext = yy\n");
+    };
+    EXPECT_EQ(label(), "NEW, and longer");
+    EXPECT_EQ(debugTexts(), std::vector<std::string>{path_ + ": changed while it was read; the "
+                                                             "previous reading is kept\n"});
+    duringRead = nullptr;
+    EXPECT_EQ(label(), saves % 2 ? "x" : "yy");
+}
+
+TEST_F(ConfigFile, AReadingCostsAtMostEightTimesTheFileBeyondTheFile) {
+    // The densest files the index can meet: the shortest attributes, the shortest entries.
+    std::string attributes = "[e]\n", entries, mixed;
+    for (int i = 0; attributes.size() < 200000; ++i)
+        attributes += "a=\n";
+    for (int i = 0; entries.size() < 200000; ++i)
+        entries += "[" + std::to_string(i) + "]\n";
+    for (int i = 0; mixed.size() < 200000; ++i)
+        mixed += "[instances.S" + std::to_string(i) + "]\nidtext = Studio " + std::to_string(i) +
+                 "\nx=\n";
+    for (const std::string* text : {&attributes, &entries, &mixed}) {
+        write(*text);
+        AllocCounter counter;
+        EXPECT_EQ(label("instances.S7"), text == &mixed ? "Studio 7" : "");
+        EXPECT_LE(counter.peakBytes(), 9 * text->size() + 4096) << text->substr(0, 20);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <malloc.h>
 #include <new>
 
 namespace {
@@ -9,17 +10,27 @@ std::size_t allocations = 0;
 int active = 0;
 std::size_t startCount = 0;
 std::size_t failAt = SIZE_MAX;
+std::size_t liveBytes = 0, peak = 0, startBytes = 0;
 
 void* allocate(std::size_t size) {
     if (active > 0 && allocations++ >= failAt) throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1)) {
+        liveBytes += malloc_usable_size(p);
+        if (liveBytes > peak) peak = liveBytes;
+        return p;
+    }
     throw std::bad_alloc();
+}
+void release(void* p) {
+    if (p) liveBytes -= malloc_usable_size(p);
+    std::free(p);
 }
 } // namespace
 
 AllocCounter::AllocCounter() {
     ++active;
     startCount = allocations;
+    startBytes = peak = liveBytes;
 }
 AllocCounter::~AllocCounter() {
     --active;
@@ -30,6 +41,9 @@ void AllocCounter::failFrom(std::size_t allocation) {
 }
 std::size_t AllocCounter::count() const {
     return allocations - startCount;
+}
+std::size_t AllocCounter::peakBytes() const {
+    return peak - startBytes;
 }
 
 void* operator new(std::size_t size) {
@@ -53,20 +67,20 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     }
 }
 void operator delete(void* p) noexcept {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p) noexcept {
-    std::free(p);
+    release(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
+    release(p);
 }
 void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
+    release(p);
 }
