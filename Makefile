@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build demo test test-sanitize test-windows-vm windows dist bench fuzz format clean
+.PHONY: all deps build demo test test-sanitize test-windows-vm windows dist bench fuzz fuzz-long format clean
 
 all: build
 
@@ -85,28 +85,39 @@ dist: windows
 
 # Per-message costs of the plug-in file users get (the default build, RelWithDebInfo: -O2 -g)
 # beside a floor that does the same work by hand: instructions (callgrind), allocations,
-# system calls and time, one table; fails when a target is missed.
+# system calls and time, one table; fails when a target is missed. Before it, what a label from
+# the configuration file costs, by the file's size.
 bench:
 	@cmake/install-deps.sh bench
 	@cmake -S . -B $(BUILD) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target bench_messages Contact_Tile >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target bench_messages bench_config Contact_Tile >/dev/null
+	@$(BUILD)/bench/bench_config
 	@$(BUILD)/bench/bench_messages
 
-# Each libFuzzer target for FUZZ_SECONDS, from the committed seeds; any finding fails.
+# Each libFuzzer target for FUZZ_SECONDS, from the committed seeds and the corpus kept in
+# build-fuzz/corpus; any finding fails. `make fuzz-long` runs each to FUZZ_LONG_RUNS executions
+# or FUZZ_LONG_SECONDS, whichever comes first.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = fuzz_parsed_command fuzz_decode_string fuzz_get_device fuzz_component
+FUZZ_LONG_RUNS ?= 10000000
+FUZZ_LONG_SECONDS ?= 1800
+FUZZ_LIMIT ?= -max_total_time=$(FUZZ_SECONDS)
+FUZZ_TARGETS = fuzz_parsed_command fuzz_decode_string fuzz_get_device fuzz_component fuzz_config
 fuzz:
 	@cmake/install-deps.sh fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVORN_FUZZ=ON -DVORN_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 	@for t in $(FUZZ_TARGETS); do \
 	    mkdir -p build-fuzz/corpus/$$t && \
-	    echo "== $$t for $(FUZZ_SECONDS) s" && \
-	    build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    echo "== $$t ($(FUZZ_LIMIT))" && \
+	    build-fuzz/fuzz/$$t $(FUZZ_LIMIT) -print_final_stats=1 \
 	        -artifact_prefix=build-fuzz/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
 	        2>build-fuzz/$$t.log || { tail -60 build-fuzz/$$t.log; exit 1; }; \
+	    grep -E '^#[0-9]+ +DONE' build-fuzz/$$t.log | tail -1; \
 	    grep -E 'stat::number_of_executed_units|stat::new_units_added|stat::peak_rss' build-fuzz/$$t.log; \
 	done
+
+fuzz-long:
+	@$(MAKE) --no-print-directory fuzz FUZZ_LIMIT="-runs=$(FUZZ_LONG_RUNS) -max_total_time=$(FUZZ_LONG_SECONDS)"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

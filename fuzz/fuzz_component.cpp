@@ -1,5 +1,6 @@
 // Every registered component in turn (a byte of the input picks it), driven by a byte stream
-// decoded into messages. The host checks its side of
+// decoded into messages, among which the configuration file is saved anew (its labels reach
+// the component through its configuration). The host checks its side of
 // the contract after every step: well-formed commands, replies handed back once and never kept,
 // answers fresh and handed back, nothing after "AS", "AS" last.
 #include "host_command.h"
@@ -7,10 +8,13 @@
 #include "vorn_host_contract.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -66,22 +70,44 @@ struct Reader {
         }
         }
     }
-    std::string text() {
-        const std::size_t length = byte();
+    // A text of up to 255 bytes (long: up to 65535), cut at a NUL.
+    std::string text(bool long_ = false) {
+        std::size_t length = byte();
+        if (long_) length = length << 8 | byte();
         std::string t;
         for (std::size_t i = 0; i < length && size > 0; ++i) {
             const char c = static_cast<char>(byte());
-            if (c == '\0') break;
+            if (c == '\0' && !long_) break;
             t += c;
         }
         return t;
     }
 };
 
+// The configuration file the components read, this process's own; saved by the input.
+const std::string& configFile() {
+    static const std::string file = [] {
+        const std::string f = "/tmp/vorn_fuzz_component." + std::to_string(getpid()) + ".ini";
+        setenv("VORN_CONFIG", f.c_str(), 1);
+        // The components' debug texts are not this program's output.
+        setenv("VORN_DEBUG_FD", std::to_string(::open("/dev/null", O_WRONLY)).c_str(), 1);
+        return f;
+    }();
+    return file;
+}
+
+void saveConfig(const std::string& contents) {
+    if (FILE* f = std::fopen(configFile().c_str(), "wb")) {
+        std::fwrite(contents.data(), 1, contents.size(), f);
+        std::fclose(f);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Reader in{data, size};
+    saveConfig("");
     CheckingHost host;
     host.lookup = in.text();
     const std::string path = in.text();
@@ -135,6 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             component->dispatch(opaque, type);
             break;
         }
+        case 9: // not a message: the configuration is saved
+            saveConfig(in.text(true));
+            break;
         default:
             component->dispatch(reinterpret_cast<void*>(1), type);
             break;

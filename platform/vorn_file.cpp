@@ -34,8 +34,12 @@ const int readFlags = O_RDONLY | O_CLOEXEC;
 
 vorn_file_version versionOf(const StatBuffer& st) {
     vorn_file_version v;
+#ifndef _WIN32
+    // The CRT on Windows has no file identity: its inode is always 0, and its device is the
+    // drive's number from a path but 0 from a descriptor. There, size and time stamp tell.
     v.device = static_cast<unsigned long long>(st.st_dev);
     v.inode = static_cast<unsigned long long>(st.st_ino);
+#endif
     v.size = static_cast<unsigned long long>(st.st_size);
     v.seconds = static_cast<long long>(st.st_mtime);
 #if defined(_WIN32)

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 
+// The file as stat sees it. Identity (device and inode) is known on POSIX systems only.
 struct vorn_file_version {
     unsigned long long device = 0, inode = 0, size = 0;
     long long seconds = 0, nanoseconds = 0; // modification time
