@@ -112,7 +112,7 @@ fuzz:
 	    build-fuzz/fuzz/$$t $(FUZZ_LIMIT) -print_final_stats=1 \
 	        -artifact_prefix=build-fuzz/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
 	        2>build-fuzz/$$t.log || { tail -60 build-fuzz/$$t.log; exit 1; }; \
-	    grep -E '^#[0-9]+ +DONE' build-fuzz/$$t.log | tail -1; \
+	    grep -E '^#[0-9]+[[:space:]]+DONE' build-fuzz/$$t.log | tail -1; \
 	    grep -E 'stat::number_of_executed_units|stat::new_units_added|stat::peak_rss' build-fuzz/$$t.log; \
 	done
 

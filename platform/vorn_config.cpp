@@ -165,9 +165,8 @@ std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
     const bool previous = lastRead && lastRead->path == path;
     if (previous && lastRead->settled && lastRead->version == version) return lastRead;
 
-    auto file = std::make_shared<vorn_config::Snapshot>();
-    const vorn_file_read read =
-        vorn_file_read_whole(path, vorn_config::maxFileSize, version, file->text);
+    std::string text;
+    const vorn_file_read read = vorn_file_read_whole(path, vorn_config::maxFileSize, version, text);
     // What is said of a version of the file is said once.
     const bool tell = !(reportedPath == path && reported == version);
     reportedPath = path;
@@ -183,6 +182,8 @@ std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
         if (read == vorn_file_read::Changing && previous) return lastRead;
         return nullptr;
     }
+    auto file = std::make_shared<vorn_config::Snapshot>();
+    file->text = std::move(text);
     file->path = path;
     file->version = version;
     file->settled = version.settled();
