@@ -3,9 +3,8 @@
 #include "vorn_command_text.h"
 #include "vorn_debug.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -22,11 +21,22 @@ const char vorn_script_helper_signature[] =
 
 namespace {
 
-// Room for the longest numeric command any 32-bit values give:
-// GR -2147483648 -2147483648 -2147483648 'ADD' (44 characters).
-constexpr std::size_t numericBufferSize = 48;
+// Room for the longest numeric command: a word, four 32-bit numbers of up to 11 characters
+// after a space each, and " 'ADD'".
+constexpr std::size_t numericBufferSize = 2 + 4 * 12 + 6 + 1;
 
 } // namespace
+
+bool vorn_equals_lowered(const vorn_string& text, const char* lowerWord) {
+    const char* c = text;
+    const std::size_t size = text.length();
+    for (std::size_t i = 0; i < size; ++i, ++lowerWord) {
+        const char lowered =
+            c[i] >= 'A' && c[i] <= 'Z' ? static_cast<char>(c[i] - 'A' + 'a') : c[i];
+        if (*lowerWord == '\0' || lowered != *lowerWord) return false;
+    }
+    return *lowerWord == '\0';
+}
 
 std::int32_t vorn_to_int(const char* text) {
     if (!text) return 0;
@@ -116,13 +126,21 @@ const char* vorn_script_helper::sendText(const char* text) {
     return host ? host->send(text, VORN_SEND_COMMAND) : nullptr;
 }
 
-void vorn_script_helper::sendNumeric(const char* format, ...) {
-    if (!host) return;
+void vorn_script_helper::sendNumeric(const char* word, std::initializer_list<std::int32_t> numbers,
+                                     const char* tail) {
+    if (!host || numbers.size() > 4) return; // more would not fit: no command has more
     char text[numericBufferSize];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
+    char* const end = text + sizeof text;
+    char* out = text;
+    for (const char* w = word; *w;)
+        *out++ = *w++;
+    for (const std::int32_t number : numbers) {
+        *out++ = ' ';
+        out = std::to_chars(out, end, number).ptr;
+    }
+    for (const char* t = tail; *t;)
+        *out++ = *t++;
+    *out = '\0';
     host->send(text, VORN_SEND_COMMAND);
 }
 
@@ -175,32 +193,29 @@ void vorn_script_helper::timerStart(std::int32_t id, std::int32_t periodMs) {
     if (periodMs == 0)
         timerStop(id);
     else
-        sendNumeric("ET %d %d", static_cast<int>(id), static_cast<int>(periodMs));
+        sendNumeric("ET", {id, periodMs});
 }
 
 void vorn_script_helper::timerStop(std::int32_t id) {
-    sendNumeric("ET %d", static_cast<int>(id));
+    sendNumeric("ET", {id});
 }
 
 void vorn_script_helper::gpiRegister(std::int32_t device, std::int32_t first, std::int32_t last,
                                      bool add) {
-    sendNumeric(add ? "GR %d %d %d 'ADD'" : "GR %d %d %d", static_cast<int>(device),
-                static_cast<int>(first), static_cast<int>(last));
+    sendNumeric("GR", {device, first, last}, add ? " 'ADD'" : "");
 }
 
 void vorn_script_helper::gpiUnregister(std::int32_t device) {
-    sendNumeric("GU %d", static_cast<int>(device));
+    sendNumeric("GU", {device});
 }
 
 void vorn_script_helper::gpiSwitch(std::int32_t device, std::uint8_t state, std::int32_t contact,
                                    bool flag) {
-    sendNumeric("GS %d %d %d %d", static_cast<int>(device), static_cast<int>(contact),
-                static_cast<int>(state), flag ? 1 : 0);
+    sendNumeric("GS", {device, contact, state, flag ? 1 : 0});
 }
 
 void vorn_script_helper::gpiPoll(std::int32_t device, std::int32_t first, std::int32_t last) {
-    sendNumeric("GP %d %d %d", static_cast<int>(device), static_cast<int>(first),
-                static_cast<int>(last));
+    sendNumeric("GP", {device, first, last});
 }
 
 bool vorn_script_helper::getDevice(vorn_string name, std::int32_t* device, std::int32_t* contact) {

@@ -9,6 +9,7 @@
 #include "vorn_string.h"
 
 #include <cstdint>
+#include <initializer_list>
 
 class vorn_script_helper : public vorn_client_callback {
     VORN_HOST_DESTRUCTOR_BRIDGE(vorn_script_helper)
@@ -75,12 +76,15 @@ private:
     void sendTextPut(const vorn_command_text::Piece& first, const vorn_command_text::Piece& equals,
                      const vorn_command_text::Piece& second, const vorn_string& panel,
                      const vorn_string& control);
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    void
-    sendNumeric(const char* format, ...);
+    // word, then each number after one space, then tail (" 'ADD'"), written with
+    // std::to_chars: no printf, no locale.
+    void sendNumeric(const char* word, std::initializer_list<std::int32_t> numbers,
+                     const char* tail = "");
 };
+
+// True when text, its ASCII letters lower-cased, is lowerWord: what comparing
+// vorn_string::lower() with lowerWord tells, without making the copy.
+bool vorn_equals_lowered(const vorn_string& text, const char* lowerWord);
 
 // The decimal value of a text as the C library's atoi reads it (leading blanks, a sign, digits
 // up to the first other character; 0 when there are none), but clamped to the 32-bit range

@@ -68,9 +68,8 @@ void Contact_Tile::bindInstance(const vorn_string& name) {
 }
 
 template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Apply apply) {
-    const vorn_string truth = value.lower();
-    if (truth == "false") apply(false);
-    if (truth == "true") apply(true);
+    if (vorn_equals_lowered(value, "false")) apply(false);
+    if (vorn_equals_lowered(value, "true")) apply(true);
 }
 
 vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
@@ -128,14 +127,10 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
         onState = value;
         if (gpiState == 1) putLook(onState);
     } else if (name == "_events") {
-        vorn_stringlist events;
-        events << vorn_string("GPIvalue=*");
-        return events.toString('\n');
+        return vorn_string("GPIvalue=*");
     } else if (name == "_commands") {
-        vorn_stringlist commands;
-        commands << vorn_string("useButton=[value]") << vorn_string("sendGPI=[value]")
-                 << vorn_string("useText=[value]") << vorn_string("buttonText=[value]");
-        return commands.toString('\n');
+        return vorn_string(
+            "useButton=[value]\nsendGPI=[value]\nuseText=[value]\nbuttonText=[value]");
     }
     return vorn_string("");
 }
