@@ -96,7 +96,11 @@ const std::string& configFile() {
     return file;
 }
 
+// Saved only when it changes: most inputs never save one, and start from the empty file.
 void saveConfig(const std::string& contents) {
+    static std::string saved = "(none yet)";
+    if (contents == saved) return;
+    saved = contents;
     if (FILE* f = std::fopen(configFile().c_str(), "wb")) {
         std::fwrite(contents.data(), 1, contents.size(), f);
         std::fclose(f);
