@@ -1,9 +1,11 @@
 #include "vorn_string.h"
 
+#include <charconv>
+
 namespace {
 
-// Digits of a number in base 2 to 36 (others read as 10), most significant first, into a buffer
-// that holds any 32-bit value in base 2 with its sign.
+// Digits of a number in base 2 to 36 (others read as 10), most significant first, lower-case
+// letters past 9, into a buffer that holds any 32-bit value in base 2 with its sign.
 std::size_t formatNumber(int number, int base, char (&out)[40]) {
     if (number >= 0 && number < 10 && (base == 10 || base > number)) { // the frame's usual case
         out[0] = static_cast<char>('0' + number);
@@ -11,20 +13,8 @@ std::size_t formatNumber(int number, int base, char (&out)[40]) {
         return 1;
     }
     if (base < 2 || base > 36) base = 10;
-    // Work in unsigned so that the lowest int converts without overflow.
-    unsigned magnitude =
-        number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
-    char digits[36];
-    std::size_t n = 0;
-    do {
-        unsigned digit = magnitude % static_cast<unsigned>(base);
-        digits[n++] = static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
-        magnitude /= static_cast<unsigned>(base);
-    } while (magnitude != 0);
-    std::size_t size = 0;
-    if (number < 0) out[size++] = '-';
-    while (n > 0)
-        out[size++] = digits[--n];
+    const std::size_t size =
+        static_cast<std::size_t>(std::to_chars(out, out + sizeof out - 1, number, base).ptr - out);
     out[size] = '\0';
     return size;
 }

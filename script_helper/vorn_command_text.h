@@ -1,4 +1,5 @@
-// Builds one host command text from pieces in a single pass.
+// Builds one text (a host command, or an answer to the embedding panel) from pieces in a single
+// pass.
 //
 // The pieces' sizes are added first; a text that fits the buffer inside the object is built
 // there without touching the heap, a longer one in exactly one heap allocation. There is no

@@ -163,27 +163,23 @@ bool vorn_script_helper::panelShow(const vorn_command_text& text) {
     return sendText(text.c_str()) != nullptr;
 }
 
-void vorn_script_helper::textPut(const vorn_string& property, const vorn_string& value,
-                                 const vorn_string& panel, const vorn_string& control) {
+void vorn_script_helper::textPut(Text property, Text value, Text panel, Text control) {
     sendTextPut(property, "=", value, panel, control);
 }
 
-void vorn_script_helper::textPut(const vorn_string& setting, const vorn_string& panel,
-                                 const vorn_string& control) {
+void vorn_script_helper::textPut(Text setting, Text panel, Text control) {
     sendTextPut(setting, "", "", panel, control);
 }
 
 // TP 'first equals second' 'panel' 'control'
-void vorn_script_helper::sendTextPut(const vorn_command_text::Piece& first,
-                                     const vorn_command_text::Piece& equals,
-                                     const vorn_command_text::Piece& second,
-                                     const vorn_string& panel, const vorn_string& control) {
+void vorn_script_helper::sendTextPut(Text first, Text equals, Text second, Text panel,
+                                     Text control) {
     if (!host) return;
     vorn_command_text text({"TP '", first, equals, second, "' '", panel, "' '", control, "'"});
     sendText(text.c_str());
 }
 
-void vorn_script_helper::hostNotify(const vorn_string& message) {
+void vorn_script_helper::hostNotify(Text message) {
     if (!host) return;
     vorn_command_text text({"HN '", message, "'"});
     sendText(text.c_str());
@@ -218,7 +214,7 @@ void vorn_script_helper::gpiPoll(std::int32_t device, std::int32_t first, std::i
     sendNumeric("GP", {device, first, last});
 }
 
-bool vorn_script_helper::getDevice(vorn_string name, std::int32_t* device, std::int32_t* contact) {
+bool vorn_script_helper::getDevice(Text name, std::int32_t* device, std::int32_t* contact) {
     if (device) *device = 0;
     if (contact) *contact = 0;
     if (!host) return false;
@@ -241,6 +237,6 @@ void vorn_script_helper::teardown() {
     sendText("AS");
 }
 
-void vorn_script_helper::debug(const vorn_string& text) {
+void vorn_script_helper::debug(const char* text) {
     vorn_debug_output(text);
 }

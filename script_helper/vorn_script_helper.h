@@ -45,12 +45,14 @@ protected:
     vorn_command_text panelShowText(const vorn_string& panel, const vorn_string& file,
                                     const vorn_string& params) const;
     bool panelShow(const vorn_command_text& text);
+    // Texts are taken as pieces of the command (a vorn_string or a plain text), copied once
+    // into it: a fixed text costs no temporary string.
+    using Text = vorn_command_text::Piece;
     // TP 'property=value' 'panel' 'control'
-    void textPut(const vorn_string& property, const vorn_string& value, const vorn_string& panel,
-                 const vorn_string& control);
+    void textPut(Text property, Text value, Text panel, Text control);
     // TP 'setting' 'panel' 'control'
-    void textPut(const vorn_string& setting, const vorn_string& panel, const vorn_string& control);
-    void hostNotify(const vorn_string& text);                // HN 'text'
+    void textPut(Text setting, Text panel, Text control);
+    void hostNotify(Text text);                              // HN 'text'
     void timerStart(std::int32_t id, std::int32_t periodMs); // ET id period
     void timerStop(std::int32_t id);                         // ET id
     void gpiRegister(std::int32_t device, std::int32_t first, std::int32_t last, bool add); // GR
@@ -60,9 +62,9 @@ protected:
     void gpiPoll(std::int32_t device, std::int32_t first, std::int32_t last); // GP
     // SD 'name': stores 0 through both outputs first, then the reply's first two numbers.
     // True when the host replied at all.
-    bool getDevice(vorn_string name, std::int32_t* device, std::int32_t* contact);
+    bool getDevice(Text name, std::int32_t* device, std::int32_t* contact);
     void teardown(); // AS
-    static void debug(const vorn_string& text);
+    static void debug(const char* text);
 
     HostClient* host;
     vorn_string hostPath;
@@ -73,9 +75,7 @@ private:
     // Every message type but device reports.
     char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);
-    void sendTextPut(const vorn_command_text::Piece& first, const vorn_command_text::Piece& equals,
-                     const vorn_command_text::Piece& second, const vorn_string& panel,
-                     const vorn_string& control);
+    void sendTextPut(Text first, Text equals, Text second, Text panel, Text control);
     // word, then each number after one space, then tail (" 'ADD'"), written with
     // std::to_chars: no printf, no locale.
     void sendNumeric(const char* word, std::initializer_list<std::int32_t> numbers,

@@ -10,19 +10,24 @@ std::size_t allocations = 0;
 int active = 0;
 std::size_t startCount = 0;
 std::size_t failAt = SIZE_MAX;
-std::size_t liveBytes = 0, peak = 0, startBytes = 0;
+// Signed: a block made before the counter may be freed while it counts.
+long long liveBytes = 0, peak = 0, startBytes = 0;
 
+// Bytes are counted only while a counter is alive, so that a program that measures something
+// else (instructions, with no counter) pays nothing for them.
 void* allocate(std::size_t size) {
     if (active > 0 && allocations++ >= failAt) throw std::bad_alloc();
     if (void* p = std::malloc(size ? size : 1)) {
-        liveBytes += malloc_usable_size(p);
-        if (liveBytes > peak) peak = liveBytes;
+        if (active > 0) {
+            liveBytes += static_cast<long long>(malloc_usable_size(p));
+            if (liveBytes > peak) peak = liveBytes;
+        }
         return p;
     }
     throw std::bad_alloc();
 }
 void release(void* p) {
-    if (p) liveBytes -= malloc_usable_size(p);
+    if (p && active > 0) liveBytes -= static_cast<long long>(malloc_usable_size(p));
     std::free(p);
 }
 } // namespace
@@ -43,7 +48,7 @@ std::size_t AllocCounter::count() const {
     return allocations - startCount;
 }
 std::size_t AllocCounter::peakBytes() const {
-    return peak - startBytes;
+    return static_cast<std::size_t>(peak - startBytes);
 }
 
 void* operator new(std::size_t size) {

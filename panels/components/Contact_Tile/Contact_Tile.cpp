@@ -1,7 +1,6 @@
 #include "Contact_Tile.h"
 
 #include "vorn_config.h"
-#include "vorn_stringlist.h"
 
 namespace {
 
@@ -13,9 +12,8 @@ constexpr std::int32_t pollPeriodMs = 10000;
 // Looked-up device and contact numbers must be below this.
 constexpr std::int32_t numberLimit = 1000;
 
-vorn_string panelText() {
-    return vorn_string(tilePanel, 0, 0, 10);
-}
+// The tile's panel as the host reads it in commands.
+const char* const panelText = "1";
 const char* truthText(bool value) {
     return value ? "true" : "false";
 }
@@ -27,7 +25,7 @@ Contact_Tile::Contact_Tile(HostClient* hostClient, const char* path)
       onState(""), offState(""), device(0), contact(0), gpiState(-1), useButton(true),
       useText(false), sendGPI(true) {
     // Everything that needs memory comes first: a tile that cannot be made sends nothing.
-    const vorn_command_text show = panelShowText(panelText(), layoutFile, "");
+    const vorn_command_text show = panelShowText(panelText, layoutFile, "");
     timerStart(pollTimer, pollPeriodMs);
     panelShow(show);
 }
@@ -39,15 +37,16 @@ Contact_Tile::~Contact_Tile() {
 
 void Contact_Tile::applyLabel() {
     if (useText) {
-        textPut("text", buttonText, panelText(), controlId);
+        textPut("text", buttonText, panelText, controlId);
         return;
     }
-    vorn_config entry(vorn_string("instances.%1").arg(instance));
-    textPut("text", entry.attr("idtext"), panelText(), controlId);
+    const vorn_command_text entryName({"instances.", instance});
+    vorn_config entry(vorn_string(entryName.c_str(), entryName.size()));
+    textPut("text", entry.attr("idtext"), panelText, controlId);
 }
 
 void Contact_Tile::bindInstance(const vorn_string& name) {
-    debug(vorn_string("Instance change code called - Instance=%1\n").arg(name));
+    debug(vorn_command_text({"Instance change code called - Instance=", name, "\n"}).c_str());
     if (instance.length() > 0 && bound()) gpiUnregister(device);
     instance = name;
 
@@ -74,25 +73,25 @@ template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Ap
 
 vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
     if (what == "all") {
-        vorn_stringlist lines;
-        lines << vorn_string("useButton=%1").arg(truthText(useButton))
-              << vorn_string("sendGPI=%1").arg(truthText(sendGPI))
-              << vorn_string("useText=%1").arg(truthText(useText))
-              << vorn_string("buttonText=%1").arg(buttonText)
-              << vorn_string("stateSheet=%1").arg(stateSheet)
-              << vorn_string("offState=%1").arg(offState) << vorn_string("onState=%1").arg(onState);
-        return lines.toString('\n');
+        const vorn_command_text all(
+            {"useButton=", truthText(useButton), "\nsendGPI=", truthText(sendGPI),
+             "\nuseText=", truthText(useText), "\nbuttonText=", buttonText,
+             "\nstateSheet=", stateSheet, "\noffState=", offState, "\nonState=", onState});
+        return vorn_string(all.c_str(), all.size());
     }
-    const vorn_string pair("%1=%2");
-    if (what == "useButton") return pair.arg(what).arg(truthText(useButton));
-    if (what == "sendGPI") return pair.arg(what).arg(truthText(sendGPI));
-    if (what == "useText") return pair.arg(what).arg(truthText(useText));
-    if (what == "buttonText") return pair.arg(what).arg(useText ? buttonText : instance);
+    const auto pair = [&what](vorn_command_text::Piece value) {
+        const vorn_command_text text({what, "=", value});
+        return vorn_string(text.c_str(), text.size());
+    };
+    if (what == "useButton") return pair(truthText(useButton));
+    if (what == "sendGPI") return pair(truthText(sendGPI));
+    if (what == "useText") return pair(truthText(useText));
+    if (what == "buttonText") return pair(useText ? buttonText : instance);
     return vorn_string("");
 }
 
 void Contact_Tile::putLook(const vorn_string& sheet) {
-    textPut("statesheet", sheet, panelText(), controlId);
+    textPut("statesheet", sheet, panelText, controlId);
 }
 
 vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
@@ -105,7 +104,7 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
     } else if (name == "useButton") {
         readTruth(value, [this](bool on) {
             useButton = on;
-            textPut(on ? "style=button" : "style=label", panelText(), controlId);
+            textPut(on ? "style=button" : "style=label", panelText, controlId);
         });
     } else if (name == "sendGPI") {
         readTruth(value, [this](bool on) { sendGPI = on; });
@@ -119,7 +118,7 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
         if (useText) applyLabel();
     } else if (name == "stateSheet") {
         stateSheet = value;
-        textPut("stylesheet", stateSheet, panelText(), controlId);
+        textPut("stylesheet", stateSheet, panelText, controlId);
     } else if (name == "offState") {
         offState = value;
         if (gpiState == 0) putLook(offState);
@@ -161,7 +160,7 @@ void Contact_Tile::showState(std::int32_t state) {
         putLook(onState);
         gpiState = 1;
     }
-    hostNotify(vorn_string("GPIvalue=%1").arg(gpiState, 0, 0, 10));
+    hostNotify(gpiState == 1 ? "GPIvalue=1" : "GPIvalue=0");
 }
 
 void Contact_Tile::onTimer(std::int32_t timerId) {
