@@ -86,8 +86,8 @@ dist: windows
 # Per-message costs of the plug-in file users get (the default build, RelWithDebInfo: -O2 -g)
 # beside two floors that do the same work by hand (with printf, and at its least: pieces copied,
 # digit loops): instructions (callgrind), allocations, system calls and time, one table; fails
-# when a target is missed. Before it, what a label from
-# the configuration file costs, by the file's size.
+# when a target is missed. Before it, what a label from the configuration file costs, by the
+# file's size.
 bench:
 	@cmake/install-deps.sh bench
 	@cmake -S . -B $(BUILD) >/dev/null
