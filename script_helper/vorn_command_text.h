@@ -3,15 +3,17 @@
 //
 // The pieces' sizes are added first; a text that fits the buffer inside the object is built
 // there without touching the heap, a longer one in exactly one heap allocation. There is no
-// length limit.
+// length limit. The builder is expanded where the text is written, so a fixed piece (a string
+// literal) is copied as the constant it is: its size is known there, and no loop over pieces
+// stands between it and its place.
 #pragma once
 
 #include "vorn_string.h"
 
 #include <cstddef>
 #include <cstring>
-#include <initializer_list>
 #include <memory>
+#include <utility>
 
 class vorn_command_text {
 public:
@@ -23,7 +25,11 @@ public:
         std::size_t size;
     };
 
-    explicit vorn_command_text(std::initializer_list<Piece> pieces);
+    // Each piece is a plain text (null: empty), a vorn_string or a Piece.
+    template <class... Pieces> explicit vorn_command_text(const Pieces&... pieces) {
+        const Piece all[] = {Piece(pieces)...};
+        build(all, std::index_sequence_for<Pieces...>{});
+    }
     vorn_command_text(const vorn_command_text&) = delete;
     vorn_command_text& operator=(const vorn_command_text&) = delete;
 
@@ -32,6 +38,15 @@ public:
 
 private:
     static constexpr std::size_t inlineSize = 192;
+
+    template <std::size_t... I> void build(const Piece* all, std::index_sequence<I...>) {
+        size_ = (std::size_t{0} + ... + all[I].size);
+        char* out = size_ < inlineSize ? inline_ : onHeap();
+        ((vorn_copy_chars(out, all[I].data, all[I].size), out += all[I].size), ...);
+        *out = '\0';
+    }
+    char* onHeap(); // a heap block for size_ characters and the NUL
+
     char inline_[inlineSize];
     std::unique_ptr<char[]> heap_;
     std::size_t size_;

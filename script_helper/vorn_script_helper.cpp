@@ -126,20 +126,22 @@ const char* vorn_script_helper::sendText(const char* text) {
     return host ? host->send(text, VORN_SEND_COMMAND) : nullptr;
 }
 
-void vorn_script_helper::sendNumeric(const char* word, std::initializer_list<std::int32_t> numbers,
-                                     const char* tail) {
+void vorn_script_helper::sendNumeric(const char (&word)[3],
+                                     std::initializer_list<std::int32_t> numbers, bool add) {
     if (!host || numbers.size() > 4) return; // more would not fit: no command has more
     char text[numericBufferSize];
     char* const end = text + sizeof text;
-    char* out = text;
-    for (const char* w = word; *w;)
-        *out++ = *w++;
+    text[0] = word[0];
+    text[1] = word[1];
+    char* out = text + 2;
     for (const std::int32_t number : numbers) {
         *out++ = ' ';
         out = std::to_chars(out, end, number).ptr;
     }
-    for (const char* t = tail; *t;)
-        *out++ = *t++;
+    if (add) {
+        std::memcpy(out, " 'ADD'", 6);
+        out += 6;
+    }
     *out = '\0';
     host->send(text, VORN_SEND_COMMAND);
 }
@@ -154,8 +156,8 @@ vorn_command_text vorn_script_helper::panelShowText(const vorn_string& panel,
                                                     const vorn_string& params) const {
     // The "/" is added whenever there is a path, whatever the path ends with.
     const bool withParams = params.length() > 0;
-    return vorn_command_text({"PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "",
-                              file, "'", withParams ? " '" : "", params, withParams ? "'" : ""});
+    return vorn_command_text("PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "", file,
+                             "'", withParams ? " '" : "", params, withParams ? "'" : "");
 }
 
 bool vorn_script_helper::panelShow(const vorn_command_text& text) {
@@ -175,13 +177,13 @@ void vorn_script_helper::textPut(Text setting, Text panel, Text control) {
 void vorn_script_helper::sendTextPut(Text first, Text equals, Text second, Text panel,
                                      Text control) {
     if (!host) return;
-    vorn_command_text text({"TP '", first, equals, second, "' '", panel, "' '", control, "'"});
+    vorn_command_text text("TP '", first, equals, second, "' '", panel, "' '", control, "'");
     sendText(text.c_str());
 }
 
 void vorn_script_helper::hostNotify(Text message) {
     if (!host) return;
-    vorn_command_text text({"HN '", message, "'"});
+    vorn_command_text text("HN '", message, "'");
     sendText(text.c_str());
 }
 
@@ -198,7 +200,7 @@ void vorn_script_helper::timerStop(std::int32_t id) {
 
 void vorn_script_helper::gpiRegister(std::int32_t device, std::int32_t first, std::int32_t last,
                                      bool add) {
-    sendNumeric("GR", {device, first, last}, add ? " 'ADD'" : "");
+    sendNumeric("GR", {device, first, last}, add);
 }
 
 void vorn_script_helper::gpiUnregister(std::int32_t device) {
@@ -218,7 +220,7 @@ bool vorn_script_helper::getDevice(Text name, std::int32_t* device, std::int32_t
     if (device) *device = 0;
     if (contact) *contact = 0;
     if (!host) return false;
-    vorn_command_text text({"SD '", name, "'"});
+    vorn_command_text text("SD '", name, "'");
     const char* reply = sendText(text.c_str());
     if (!reply) return false;
     // The reply goes back to the host however the decoding ends.

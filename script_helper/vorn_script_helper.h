@@ -76,10 +76,10 @@ private:
     char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);
     void sendTextPut(Text first, Text equals, Text second, Text panel, Text control);
-    // word, then each number after one space, then tail (" 'ADD'"), written with
-    // std::to_chars: no printf, no locale.
-    void sendNumeric(const char* word, std::initializer_list<std::int32_t> numbers,
-                     const char* tail = "");
+    // The two-letter word, then each number after one space (written with std::to_chars: no
+    // printf, no locale), then " 'ADD'" when add is set.
+    void sendNumeric(const char (&word)[3], std::initializer_list<std::int32_t> numbers,
+                     bool add = false);
 };
 
 // True when text, its ASCII letters lower-cased, is lowerWord: what comparing

@@ -6,13 +6,12 @@ namespace {
 
 const char* const controlId = "MyContact_Tile";
 const char* const layoutFile = "myButton.vorn_ui";
-constexpr std::int32_t tilePanel = 1;
 constexpr std::int32_t pollTimer = 1;
 constexpr std::int32_t pollPeriodMs = 10000;
 // Looked-up device and contact numbers must be below this.
 constexpr std::int32_t numberLimit = 1000;
 
-// The tile's panel as the host reads it in commands.
+// The tile's panel as the host writes it, in commands and in button events.
 const char* const panelText = "1";
 const char* truthText(bool value) {
     return value ? "true" : "false";
@@ -40,13 +39,13 @@ void Contact_Tile::applyLabel() {
         textPut("text", buttonText, panelText, controlId);
         return;
     }
-    const vorn_command_text entryName({"instances.", instance});
+    const vorn_command_text entryName("instances.", instance);
     vorn_config entry(vorn_string(entryName.c_str(), entryName.size()));
     textPut("text", entry.attr("idtext"), panelText, controlId);
 }
 
 void Contact_Tile::bindInstance(const vorn_string& name) {
-    debug(vorn_command_text({"Instance change code called - Instance=", name, "\n"}).c_str());
+    debug(vorn_command_text("Instance change code called - Instance=", name, "\n").c_str());
     if (instance.length() > 0 && bound()) gpiUnregister(device);
     instance = name;
 
@@ -74,13 +73,13 @@ template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Ap
 vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
     if (what == "all") {
         const vorn_command_text all(
-            {"useButton=", truthText(useButton), "\nsendGPI=", truthText(sendGPI),
-             "\nuseText=", truthText(useText), "\nbuttonText=", buttonText,
-             "\nstateSheet=", stateSheet, "\noffState=", offState, "\nonState=", onState});
+            "useButton=", truthText(useButton), "\nsendGPI=", truthText(sendGPI),
+            "\nuseText=", truthText(useText), "\nbuttonText=", buttonText,
+            "\nstateSheet=", stateSheet, "\noffState=", offState, "\nonState=", onState);
         return vorn_string(all.c_str(), all.size());
     }
     const auto pair = [&what](vorn_command_text::Piece value) {
-        const vorn_command_text text({what, "=", value});
+        const vorn_command_text text(what, "=", value);
         return vorn_string(text.c_str(), text.size());
     };
     if (what == "useButton") return pair(truthText(useButton));
@@ -135,7 +134,7 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
 }
 
 void Contact_Tile::onButton(ButtonEvent* event) {
-    if (event->panel() != tilePanel) return;
+    if (event->panel() != panelText) return;
     if (event->control() != controlId) return;
     if (!bound() || !sendGPI || gpiState == -1) return;
     const std::uint8_t newState = gpiState == 0 ? 1 : 0;
