@@ -3,8 +3,8 @@
 // - the printf floor: the same texts, snprintf into a stack buffer where a text has variable
 //   parts and memcpy where it is fixed, one indirect call per command to a send that only reads
 //   the text, the decisions that pick the case, the copy every parent command's decoder makes
-//   (malloc, copy, free), a malloc'd answer buffer for queries, and the binding's debug line
-//   written to the same descriptor;
+//   and the answer buffer of queries (allocated with new, as the plug-in allocates them), and
+//   the binding's debug line written to the same descriptor;
 // - the limit: the same, but every text built by copying its pieces into its final buffer once
 //   and every number written by a digit loop, entered through one indirect call with the data and
 //   the type, and one more to the case's handler, as any frame with handler slots is.
@@ -28,6 +28,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -108,13 +109,21 @@ void floorPut(Bench& b, const char* property, const char* value) {
     floorSend(b, text, 0);
 }
 
-// What every parent command's decoder does: one heap copy of the text, freed after the message.
+// What every parent command's decoder does: one heap copy of the text, freed after the message,
+// made as the plug-in makes it (operator new, which this program counts).
 void decoderCopy(const char* text) {
     const std::size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
+    char* copy = new char[n];
     std::memcpy(copy, text, n);
     keep(copy);
-    std::free(copy);
+    delete[] copy;
+}
+// An answer buffer, made as the plug-in makes it and handed back.
+void answerBuffer(const char* answer, std::size_t n) {
+    char* buffer = new (std::nothrow) char[n + 1];
+    std::memcpy(buffer, answer, n + 1);
+    keep(buffer);
+    delete[] buffer;
 }
 
 // The limit's texts: pieces copied once into the final buffer, numbers by a digit loop.
@@ -291,10 +300,7 @@ const Case cases[] = {
              "useButton=%s\nsendGPI=%s\nuseText=%s\nbuttonText=%s\nstateSheet=%s\noffState=%s\n"
              "onState=%s",
              "true", "true", "false", "", "", floorState.offState, floorState.onState);
-         char* buffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(n) + 1));
-         std::memcpy(buffer, answer, static_cast<std::size_t>(n) + 1);
-         keep(buffer);
-         std::free(buffer);
+         answerBuffer(answer, static_cast<std::size_t>(n));
      },
      [](Bench&, const void* data) {
          const char* returnAllText = static_cast<const char*>(data);
@@ -315,10 +321,7 @@ const Case cases[] = {
                 << ""
                 << "\noffState=" << floorState.offState << "\nonState=" << floorState.onState;
          const std::size_t n = answer.size();
-         char* buffer = static_cast<char*>(std::malloc(n + 1));
-         std::memcpy(buffer, answer.end(), n + 1);
-         keep(buffer);
-         std::free(buffer);
+         answerBuffer(answer.end(), n);
      },
      3, returnAllText},
     {"_commands", 2.0, 2, -1, [](Bench& b) { b.parentAndBack(commandsText); },
@@ -328,10 +331,7 @@ const Case cases[] = {
          const char* commandsText = static_cast<const char*>(data);
          decoderCopy(commandsText);
          if (std::strcmp(commandsText, "_commands") != 0) return;
-         char* buffer = static_cast<char*>(std::malloc(sizeof answer));
-         std::memcpy(buffer, answer, sizeof answer);
-         keep(buffer);
-         std::free(buffer);
+         answerBuffer(answer, sizeof answer - 1);
      },
      [](Bench&, const void* data) {
          static const char answer[] =
@@ -339,10 +339,7 @@ const Case cases[] = {
          const char* commandsText = static_cast<const char*>(data);
          decoderCopy(commandsText);
          if (std::strcmp(commandsText, "_commands") != 0) return;
-         char* buffer = static_cast<char*>(std::malloc(sizeof answer));
-         std::memcpy(buffer, answer, sizeof answer);
-         keep(buffer);
-         std::free(buffer);
+         answerBuffer(answer, sizeof answer - 1);
      },
      3, commandsText},
     // Alternates between two instances; the label comes from the configuration file.

@@ -27,17 +27,6 @@ constexpr std::size_t numericBufferSize = 2 + 4 * 12 + 6 + 1;
 
 } // namespace
 
-bool vorn_equals_lowered(const vorn_string& text, const char* lowerWord) {
-    const char* c = text;
-    const std::size_t size = text.length();
-    for (std::size_t i = 0; i < size; ++i, ++lowerWord) {
-        const char lowered =
-            c[i] >= 'A' && c[i] <= 'Z' ? static_cast<char>(c[i] - 'A' + 'a') : c[i];
-        if (*lowerWord == '\0' || lowered != *lowerWord) return false;
-    }
-    return *lowerWord == '\0';
-}
-
 std::int32_t vorn_to_int(const char* text) {
     if (!text) return 0;
     while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
@@ -166,18 +155,14 @@ bool vorn_script_helper::panelShow(const vorn_command_text& text) {
 }
 
 void vorn_script_helper::textPut(Text property, Text value, Text panel, Text control) {
-    sendTextPut(property, "=", value, panel, control);
+    if (!host) return;
+    vorn_command_text text("TP '", property, "=", value, "' '", panel, "' '", control, "'");
+    sendText(text.c_str());
 }
 
 void vorn_script_helper::textPut(Text setting, Text panel, Text control) {
-    sendTextPut(setting, "", "", panel, control);
-}
-
-// TP 'first equals second' 'panel' 'control'
-void vorn_script_helper::sendTextPut(Text first, Text equals, Text second, Text panel,
-                                     Text control) {
     if (!host) return;
-    vorn_command_text text("TP '", first, equals, second, "' '", panel, "' '", control, "'");
+    vorn_command_text text("TP '", setting, "' '", panel, "' '", control, "'");
     sendText(text.c_str());
 }
 

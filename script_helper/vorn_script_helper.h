@@ -9,6 +9,7 @@
 #include "vorn_string.h"
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 class vorn_script_helper : public vorn_client_callback {
@@ -75,16 +76,25 @@ private:
     // Every message type but device reports.
     char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);
-    void sendTextPut(Text first, Text equals, Text second, Text panel, Text control);
     // The two-letter word, then each number after one space (written with std::to_chars: no
     // printf, no locale), then " 'ADD'" when add is set.
     void sendNumeric(const char (&word)[3], std::initializer_list<std::int32_t> numbers,
                      bool add = false);
 };
 
-// True when text, its ASCII letters lower-cased, is lowerWord: what comparing
-// vorn_string::lower() with lowerWord tells, without making the copy.
-bool vorn_equals_lowered(const vorn_string& text, const char* lowerWord);
+// True when text, its ASCII letters lower-cased, is lowerWord (which holds no upper-case
+// letter): what comparing vorn_string::lower() with lowerWord tells, without making the copy.
+// Inline, so that a literal word's length and letters are constants.
+inline bool vorn_equals_lowered(const vorn_string& text, const char* lowerWord) {
+    const std::size_t size = std::strlen(lowerWord);
+    if (text.length() != size) return false;
+    const char* c = text;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char w = lowerWord[i];
+        if (c[i] != w && !(w >= 'a' && w <= 'z' && c[i] == w - 'a' + 'A')) return false;
+    }
+    return true;
+}
 
 // The decimal value of a text as the C library's atoi reads it (leading blanks, a sign, digits
 // up to the first other character; 0 when there are none), but clamped to the 32-bit range

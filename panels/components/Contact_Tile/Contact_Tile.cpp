@@ -66,8 +66,10 @@ void Contact_Tile::bindInstance(const vorn_string& name) {
 }
 
 template <class Apply> void Contact_Tile::readTruth(const vorn_string& value, Apply apply) {
-    if (vorn_equals_lowered(value, "false")) apply(false);
-    if (vorn_equals_lowered(value, "true")) apply(true);
+    if (vorn_equals_lowered(value, "true"))
+        apply(true);
+    else if (vorn_equals_lowered(value, "false"))
+        apply(false);
 }
 
 vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
@@ -103,7 +105,10 @@ vorn_string Contact_Tile::onParentCommand(ParentCommand* command) {
     } else if (name == "useButton") {
         readTruth(value, [this](bool on) {
             useButton = on;
-            textPut(on ? "style=button" : "style=label", panelText, controlId);
+            if (on)
+                textPut("style=button", panelText, controlId);
+            else
+                textPut("style=label", panelText, controlId);
         });
     } else if (name == "sendGPI") {
         readTruth(value, [this](bool on) { sendGPI = on; });
