@@ -2,12 +2,14 @@
 // do the same work by hand, entered as the host enters the plug-in:
 // - the printf floor: the same texts, snprintf into a stack buffer where a text has variable
 //   parts and memcpy where it is fixed, one indirect call per command to a send that only reads
-//   the text, the decisions that pick the case, the copy every parent command's decoder makes
-//   and the answer buffer of queries (allocated with new, as the plug-in allocates them), and
-//   the binding's debug line written to the same descriptor;
+//   the text, the decisions that pick the case, the copy every decoder makes (of a parent
+//   command, of the reply to "SD") and the answer buffer of queries (allocated with new, as the
+//   plug-in allocates them), and the binding's debug line written to the same descriptor;
 // - the limit: the same, but every text built by copying its pieces into its final buffer once
 //   and every number written by a digit loop, entered through one indirect call with the data and
 //   the type, and one more to the case's handler, as any frame with handler slots is.
+// Both read the environment variables that name the configuration and the debug descriptor at
+// every label and every debug text, as the plug-in must: a host may change them at any time.
 //
 // Instructions are counted with callgrind (repeatable to the instruction on a noisy machine),
 // allocations with a counting operator new, system calls with valgrind's syscall trace, and
@@ -95,11 +97,12 @@ struct FloorState {
     const char* offState = "background: grey";
 } floorState;
 
-// The floor's label lookup: the parsed configuration kept by the file's identity, checked
-// with one stat per label, as the plug-in's store is meant to.
-const char* floorLabel(Bench& b, const char* name) {
+// The floors' label lookup: the configuration named by VORN_CONFIG (read at every label, as a
+// host may change it), its parsed contents kept by the file's identity, checked with one stat
+// per label, as the plug-in's store does.
+const char* floorLabel(Bench&, const char* name) {
     struct stat st;
-    if (::stat(b.configPath.c_str(), &st) != 0) return "";
+    if (::stat(std::getenv("VORN_CONFIG"), &st) != 0) return "";
     return name[0] == 'A' ? "Studio A" : "Studio B";
 }
 
@@ -109,8 +112,9 @@ void floorPut(Bench& b, const char* property, const char* value) {
     floorSend(b, text, 0);
 }
 
-// What every parent command's decoder does: one heap copy of the text, freed after the message,
-// made as the plug-in makes it (operator new, which this program counts).
+// What every decoder does (of a parent command, of the reply to "SD"): one heap copy of the
+// text, freed after the message, made as the plug-in makes it (operator new, which this
+// program counts).
 void decoderCopy(const char* text) {
     const std::size_t n = std::strlen(text) + 1;
     char* copy = new char[n];
@@ -352,12 +356,14 @@ const Case cases[] = {
          char line[96];
          const int n =
              std::snprintf(line, sizeof line, "Instance change code called - Instance=%s\n", name);
-         (void)::send(b.debugFd, line, static_cast<std::size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT);
+         const int fd = static_cast<int>(std::strtol(std::getenv("VORN_DEBUG_FD"), nullptr, 10));
+         (void)::send(fd, line, static_cast<std::size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT);
          char command[96];
          std::snprintf(command, sizeof command, "GU %d", static_cast<int>(floorState.device));
          floorSend(b, command, 0);
          std::snprintf(command, sizeof command, "SD '%s'", name);
          const char* reply = floorSend(b, command, 0);
+         decoderCopy(reply);
          char* end = nullptr;
          const long device = std::strtol(reply, &end, 10);
          const long contact = std::strtol(end, nullptr, 10);
@@ -376,13 +382,17 @@ const Case cases[] = {
          const char* name = std::strchr(text, '=') + 1;
          Text line;
          line << "Instance change code called - Instance=" << name << "\n";
-         (void)::send(b.debugFd, line.buffer, line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+         int fd = 0;
+         for (const char* d = std::getenv("VORN_DEBUG_FD"); *d; ++d)
+             fd = fd * 10 + (*d - '0');
+         (void)::send(fd, line.buffer, line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
          Text command;
          command << "GU " << floorState.device;
          floorSend(b, command.end(), 0);
          Text lookup;
          lookup << "SD '" << name << "'";
          const char* reply = floorSend(b, lookup.end(), 0);
+         decoderCopy(reply);
          std::int32_t numbers[2] = {0, 0};
          const char* p = reply;
          for (std::int32_t& number : numbers) {

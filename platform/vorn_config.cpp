@@ -142,7 +142,9 @@ const char* vorn_config::Snapshot::findAttribute(const char* entry, std::uint32_
     const std::uint32_t slot =
         slotOf(attributeSlots, attributeHash(entryHash, name), [&](std::uint32_t i) {
             const Attribute& a = attributes[i];
-            return std::strcmp(at(a.name), name) == 0 && std::strcmp(at(a.entry), entry) == 0;
+            // The entry is most often the very name found for it: no need to compare texts.
+            return std::strcmp(at(a.name), name) == 0 &&
+                   (at(a.entry) == entry || std::strcmp(at(a.entry), entry) == 0);
         });
     return slot ? at(attributes[slot - 1].value) : nullptr;
 }
@@ -162,7 +164,7 @@ void report(const std::string& text) {
 std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
     vorn_file_version version;
     if (!vorn_file_stat(path, version) || !version.regular) return nullptr;
-    const bool previous = lastRead && lastRead->path == path;
+    const bool previous = lastRead && std::strcmp(lastRead->path.c_str(), path) == 0;
     if (previous && lastRead->settled && lastRead->version == version) return lastRead;
 
     std::string text;

@@ -20,12 +20,16 @@ void vorn_debug_output(const char* text) {
 
 namespace {
 
+// Read at every text: a host may point the output elsewhere at any time.
 int debugDescriptor() {
     const char* fd = std::getenv("VORN_DEBUG_FD");
-    if (!fd || *fd < '0' || *fd > '9') return 2;
-    char* end = nullptr;
-    long value = std::strtol(fd, &end, 10);
-    return (*end == '\0' && value >= 0 && value < 65536) ? static_cast<int>(value) : 2;
+    if (!fd || !*fd) return 2;
+    int value = 0;
+    for (; *fd >= '0' && *fd <= '9'; ++fd) {
+        value = value * 10 + (*fd - '0');
+        if (value >= 65536) return 2;
+    }
+    return *fd == '\0' ? value : 2;
 }
 
 // Writes to a file, a terminal or a pipe the way OutputDebugStringA behaves: it never fails

@@ -68,6 +68,9 @@ ParsedCommand::~ParsedCommand() {
 
 decodeVORNString::decodeVORNString(const char* text, char quoteChar)
     : count(0), buffer(nullptr), quote(quoteChar) {
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 32
+#endif
     for (const char*& token : tokens)
         token = vorn_empty_text;
     std::size_t size = 0;
