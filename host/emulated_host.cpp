@@ -22,32 +22,37 @@ void EmulatedHost::collectDebug() {
 }
 
 const char* EmulatedHost::send(const char* text, int mode) {
+    if (!monitor.mayHandleSend()) return nullptr;
     collectDebug();
     if (mode == VORN_SEND_RELEASE) {
         auto found = outstanding_.find(text);
-        if (found == outstanding_.end()) {
-            violations.push_back("a reply was handed back that the host did not give (or twice)");
-        } else {
+        if (found != outstanding_.end()) {
             outstanding_.erase(found);
             ++repliesBack;
+        } else if (kept_.erase(text) == 1) {
+            ++repliesBack; // late, and reported when the call that got it ended
+        } else {
+            monitor.breach(ContractRule::UnknownReply,
+                           "a reply was handed back that the host did not give (or twice)");
         }
         return nullptr;
     }
     if (mode != VORN_SEND_COMMAND) {
-        violations.push_back("send with unknown mode " + std::to_string(mode));
+        monitor.breach(ContractRule::SendMode, "send with unknown mode " + std::to_string(mode));
         return nullptr;
     }
     if (!text) {
-        violations.push_back("send of a null command text");
+        monitor.breach(ContractRule::NullCommand, "send of a null command text");
         return nullptr;
     }
     events.push_back({HostEvent::Command, text});
-    if (ended) violations.push_back(std::string("command after AS: ") + text);
+    if (ended) monitor.breach(ContractRule::AfterAS, std::string("command after AS: ") + text);
 
     HostCommand command;
     std::string why;
     if (!parseHostCommand(text, command, why)) {
-        violations.push_back(std::string("malformed command '") + text + "': " + why);
+        monitor.breach(ContractRule::Grammar,
+                       std::string("malformed command '") + text + "': " + why);
         return nullptr;
     }
     if (command.word == "SD") {
@@ -111,34 +116,60 @@ void EmulatedHost::execute(const HostCommand& c) {
 bool EmulatedHost::create(const Plugin& plugin, const std::string& path) {
     destroy();
     ended = false;
-    component_ = plugin.create(this, path.c_str());
-    collectDebug();
+    {
+        ContractMonitor::Call call(monitor);
+        component_ = plugin.create(this, path.c_str());
+    }
+    afterCall();
     deliverPending();
     return component_ != nullptr;
 }
 
 void EmulatedHost::destroy() {
     if (!component_) return;
-    vorn_abi_delete(component_);
+    {
+        ContractMonitor::Call call(monitor);
+        vorn_abi_delete(component_);
+    }
     component_ = nullptr;
-    collectDebug();
+    afterCall();
     pending_.clear();
-    if (!ended) violations.push_back("the component ended without sending AS");
+    if (!ended) monitor.breach(ContractRule::NoAS, "the component ended without sending AS");
 }
 
 char* EmulatedHost::dispatch(void* data, int type) {
     if (!component_) return nullptr;
-    char* result = component_->dispatch(data, type);
-    collectDebug();
+    char* result;
+    {
+        ContractMonitor::Call call(monitor);
+        result = component_->dispatch(data, type);
+    }
+    afterCall();
+    if (result && type != VORN_MSG_PARENT)
+        monitor.breach(ContractRule::DispatchResult,
+                       "dispatch returned a pointer for message type " + std::to_string(type) +
+                           " (the host never hands it back: a leak per message)");
     return result;
+}
+
+void EmulatedHost::afterCall() {
+    collectDebug();
+    monitor.collectForeignSends();
+    for (auto& [reply, buffer] : outstanding_) {
+        monitor.breach(ContractRule::ReplyKept,
+                       "a reply was still held when the call that got it returned");
+        kept_.emplace(reply, std::move(buffer));
+    }
+    outstanding_.clear();
 }
 
 void EmulatedHost::deliverPending() {
     int delivered = 0;
     while (!pending_.empty() && component_) {
         if (++delivered > deliveryLimit) {
-            violations.push_back("more than " + std::to_string(deliveryLimit) +
-                                 " deliveries in one step; the rest were dropped");
+            monitor.breach(ContractRule::TooManyDeliveries,
+                           "more than " + std::to_string(deliveryLimit) +
+                               " deliveries in one step; the rest were dropped");
             pending_.clear();
             return;
         }
@@ -148,7 +179,11 @@ void EmulatedHost::deliverPending() {
                                                     std::to_string(d.contact) + " " +
                                                     std::to_string(d.state)});
         HostDeviceRecord record{d.device, 0, d.contact, d.state};
+        const HostDeviceRecord lent = record;
         dispatch(&record, VORN_MSG_DEVICE_REPORT);
+        if (std::memcmp(&record, &lent, sizeof record) != 0)
+            monitor.breach(ContractRule::ChangedBorrowed,
+                           "the component wrote into the device record");
     }
 }
 
@@ -159,11 +194,14 @@ std::string EmulatedHost::parentCommand(const std::string& text, bool& answered)
     // The component gets its own copy, which must be unchanged afterwards.
     std::string copy = text;
     char* result = dispatch(copy.data(), VORN_MSG_PARENT);
-    if (copy != text) violations.push_back("the component changed the parent-command text");
+    if (copy != text)
+        monitor.breach(ContractRule::ChangedBorrowed,
+                       "the component changed the parent-command text");
     if (result) {
         answered = true;
         answer = result;
-        if (answer.empty()) violations.push_back("an empty answer buffer instead of none");
+        if (answer.empty())
+            monitor.breach(ContractRule::EmptyAnswer, "an empty answer buffer instead of none");
         dispatch(result, VORN_MSG_RELEASE);
     }
     events.push_back({HostEvent::Answer, answered ? answer : std::string()});
@@ -174,8 +212,14 @@ std::string EmulatedHost::parentCommand(const std::string& text, bool& answered)
 
 void EmulatedHost::press(const std::string& panel, const std::string& control) {
     events.push_back({HostEvent::Delivered, "press '" + panel + "' '" + control + "'"});
-    HostButtonRecord record{0, 0, panel.c_str(), control.c_str()};
+    // Lent for the call: the record and its texts, copies of the host's, compared afterwards.
+    std::string panelText = panel, controlText = control;
+    HostButtonRecord record{0, 0, panelText.c_str(), controlText.c_str()};
+    const HostButtonRecord lent = record;
     dispatch(&record, VORN_MSG_BUTTON);
+    if (std::memcmp(&record, &lent, sizeof record) != 0 || panelText != panel ||
+        controlText != control)
+        monitor.breach(ContractRule::ChangedBorrowed, "the component wrote into the button record");
     deliverPending();
 }
 

@@ -3,6 +3,7 @@
 // in order.
 #pragma once
 
+#include "contract_monitor.h"
 #include "facility.h"
 #include "host_command.h"
 #include "plugin.h"
@@ -72,9 +73,8 @@ public:
     std::vector<std::string> notifications;
     bool ended = false;
     bool panelChanged = false;
-    // Contract breaches seen: a command after "AS", an unknown reply handed back, a malformed
-    // command, an unknown send mode, a delivery the component did not survive.
-    std::vector<std::string> violations;
+    // Every breach of the host contract this host saw (contract_monitor.h has the rules).
+    ContractMonitor monitor;
     int repliesOut = 0;
     int repliesBack = 0;
     std::size_t outstandingReplies() const { return outstanding_.size(); }
@@ -94,6 +94,9 @@ private:
         std::int32_t device, contact, state;
     };
     void deliverPending();
+    // After every call into the component: its debug texts, sends from other threads, and
+    // the replies it still holds.
+    void afterCall();
     void execute(const HostCommand& command);
     // Sets a contact at the facility; a registered contact reports its new state.
     void setContact(std::int32_t device, std::int32_t contact, std::int32_t state);
@@ -101,6 +104,9 @@ private:
     vorn_client_callback* component_ = nullptr;
     std::deque<Delivery> pending_;
     std::map<const char*, std::unique_ptr<char[]>> outstanding_;
+    // Replies still held when the call that got them returned: reported once, taken back
+    // quietly if they come back later.
+    std::map<const char*, std::unique_ptr<char[]>> kept_;
     std::map<std::int32_t, Timer> timers_;
     std::int64_t now_ = 0;
 };

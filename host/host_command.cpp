@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
 
 bool parseInt32(const std::string& text, std::int32_t& value) {
     if (text.empty() || text.size() > 11) return false;
@@ -98,14 +97,17 @@ bool parseHostCommand(const std::string& text, HostCommand& command, std::string
         return true;
     }
 
-    std::istringstream in(fields);
-    std::string field;
+    // One space before each field, to the byte: no other blank, none doubled, none at the end.
     std::vector<std::string> parts;
-    while (in >> field)
-        parts.push_back(field);
-    if (fields.find("  ") != std::string::npos || (!fields.empty() && fields.back() == ' ')) {
-        why = "fields must be separated by single spaces";
-        return false;
+    for (std::size_t start = 0; !fields.empty();) {
+        const std::size_t space = fields.find(' ', start);
+        parts.push_back(fields.substr(start, space - start));
+        if (parts.back().empty()) {
+            why = "fields must be separated by single spaces";
+            return false;
+        }
+        if (space == std::string::npos) break;
+        start = space + 1;
     }
     if (w == "GR" && parts.size() == 4 && parts[3] == "'ADD'") {
         command.add = true;

@@ -32,7 +32,7 @@ protected:
     void TearDown() override {
         tile.reset();
         EXPECT_EQ(host.repliesOut, host.repliesBack);
-        EXPECT_TRUE(host.problems.empty());
+        EXPECT_TRUE(host.monitor.breaches().empty());
         unsetenv("VORN_CONFIG");
         std::remove(configPath_.c_str());
     }

@@ -65,15 +65,16 @@ TEST(EmulatedHost, AnswersCommandsFromTheFacilityAndFlagsContractBreaches) {
     Facility f;
     f.instances["A"] = {12, 3, "", std::nullopt};
     EmulatedHost host(f);
+    ContractMonitor::Call call(host.monitor); // this test sends as the component would
     const char* reply = host.send("SD 'A'", 0);
     ASSERT_NE(reply, nullptr);
     EXPECT_STREQ(reply, "12 3");
     EXPECT_EQ(host.outstandingReplies(), 1u);
     host.send(reply, 5);
     EXPECT_EQ(host.outstandingReplies(), 0u);
-    EXPECT_TRUE(host.violations.empty());
+    EXPECT_TRUE(host.monitor.breaches().empty());
     host.send(reply, 5);
-    EXPECT_EQ(host.violations.size(), 1u); // handed back twice
+    EXPECT_EQ(host.monitor.breaches().size(), 1u); // handed back twice
     EXPECT_EQ(host.send("SD 'B'", 0), nullptr);
     EXPECT_NE(host.send("PS '1' 'f'", 0), nullptr);
     host.send("TP 'statesheet=red' '1' 'MyContact_Tile'", 0);
@@ -91,10 +92,15 @@ TEST(EmulatedHost, AnswersCommandsFromTheFacilityAndFlagsContractBreaches) {
     host.send("AS", 0);
     host.send("ET 1", 0);
     host.send("ET 1", 3);
-    ASSERT_EQ(host.violations.size(), 4u);
-    EXPECT_NE(host.violations[1].find("malformed"), std::string::npos);
-    EXPECT_NE(host.violations[2].find("after AS"), std::string::npos);
-    EXPECT_NE(host.violations[3].find("mode 3"), std::string::npos);
+    std::vector<std::string> seen;
+    for (const ContractBreach& b : host.monitor.breaches())
+        seen.push_back(b.text());
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{
+                  "[unknown-reply] a reply was handed back that the host did not give (or "
+                  "twice)",
+                  "[grammar] malformed command 'GR 1 2': GR expects 3 numbers",
+                  "[after-as] command after AS: ET 1", "[send-mode] send with unknown mode 3"}));
 }
 
 namespace {

@@ -16,6 +16,9 @@ TEST(HostCommandParser, ReadsEveryCommandForm) {
     ASSERT_TRUE(parseHostCommand("AS", c, why));
     ASSERT_TRUE(parseHostCommand("TP 'text=it's' '1' 'MyContact_Tile'", c, why)) << why;
     EXPECT_EQ(c.texts, (std::vector<std::string>{"text=it's", "1", "MyContact_Tile"}));
+    // A text holds any byte but NUL, as it came: a line feed, an accented letter.
+    ASSERT_TRUE(parseHostCommand("TP 'text=a\nR\xe9gie \xc3\xa9' '1' 'c'", c, why)) << why;
+    EXPECT_EQ(c.texts.front(), "text=a\nR\xe9gie \xc3\xa9");
     ASSERT_TRUE(parseHostCommand("TP 'a' 'b' 'c' 'd'", c, why));
     EXPECT_EQ(c.texts, (std::vector<std::string>{"a' 'b", "c", "d"}));
     ASSERT_TRUE(parseHostCommand("PS '1' 'C:\\x/f.vorn_ui'", c, why));
@@ -35,7 +38,8 @@ TEST(HostCommandParser, RejectsMalformedCommands) {
                             "GR 1 2 3 4", "GR 1  2 3", "GU 1 ",    "GU 2147483648", "GU 1x",
                             "ET",         "ET 1 2 3",  "AS 1",     "HN GPIvalue=1", "SD 'x",
                             "TP 'a' 'b'", "PS '1'",    "GS 1 2 3", "GR 1 2 3 ADD",  "GU -",
-                            "ASX"}) {
+                            "ASX",        "GU  1",     "ET  1 2",  "GP 1 2\t3",     "GU\t1",
+                            "GU 1\n"}) {
         EXPECT_FALSE(parseHostCommand(bad, c, why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;
     }

@@ -130,7 +130,7 @@ TEST(HostCommands, GetDeviceReadsTheFirstTwoNumbersAndHandsTheReplyBack) {
         EXPECT_EQ(host.take(), Log{"SD 'A'"});
         EXPECT_EQ(host.repliesOut, 1);
         EXPECT_EQ(host.repliesBack, 1);
-        EXPECT_TRUE(host.problems.empty());
+        EXPECT_TRUE(host.monitor.breaches().empty());
     }
 }
 

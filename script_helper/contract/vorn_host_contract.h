@@ -13,8 +13,11 @@
 //   - what the host passes to dispatch is borrowed for that call only;
 //   - an answer buffer that dispatch returns is the component's until the host hands it back
 //     with message type 5, exactly once; the host never frees it itself;
-//   - a reply that send returns is the host's: the component may read it until it hands it back
-//     with send(reply, VORN_SEND_RELEASE), exactly once, and keeps no pointer into it after.
+//   - a reply that send returns to "SD" is the host's: the component may read it until it hands
+//     it back with send(reply, VORN_SEND_RELEASE), exactly once, before the call into the
+//     component that got it returns, and keeps no pointer into it after;
+//   - the result of "PS" only tells whether the panel was shown (null: it was not); it is the
+//     host's own text, never handed back. Every other command's result is null.
 //
 // Binary layout. The real host is a 32-bit Windows program built with Microsoft's compiler. Its
 // ABI gives a virtual destructor ONE vtable slot: the "scalar deleting destructor", a __thiscall
@@ -96,7 +99,8 @@ enum vorn_message_type : int {
 
 // Modes of HostClient::send.
 enum vorn_send_mode : int {
-    VORN_SEND_COMMAND = 0, // text is a command; the result is the host's reply, or null
+    VORN_SEND_COMMAND = 0, // text is a command; the result is the reply to "SD", or "PS"'s
+                           // indication, or null
     VORN_SEND_RELEASE = 5, // text is a reply that send returned earlier, handed back; result null
 };
 
@@ -119,8 +123,9 @@ class HostClient {
     // Slot 0: its destructor; never called by a component.
     VORN_HOST_DESTRUCTOR(HostClient)
     // Slot 1. Mode 0: text is a NUL-terminated ASCII command, borrowed for the call; the result
-    // is the host's reply (owned by the host, valid until handed back) or null. Every non-null
-    // reply is handed back with mode 5, exactly once. Mode 5: hands a reply back; result null.
+    // is the host's reply to "SD" (owned by the host, valid until handed back, handed back with
+    // mode 5 exactly once), the indication of "PS" (never handed back), or null. Mode 5: hands
+    // an "SD" reply back; result null.
     virtual const char* VORN_THISCALL send(const char* text, int mode) = 0;
 };
 

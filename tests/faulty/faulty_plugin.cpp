@@ -6,10 +6,23 @@
 //   VORN_FAULT_HANG     the same, but the parent command "hang" (or any parent command after
 //                       the 40th message) never returns
 //   VORN_FAULT_NO_AS    the same, but it never sends "AS"
+//   VORN_FAULT_RESULT   the same, but dispatch returns a pointer for a timer tick
+//   VORN_FAULT_SPACES   the same, but it sends "GU  1" (two spaces) at its first parent command
+//   VORN_FAULT_THREAD   the same, but its first message starts a thread of its own that sends
+//                       "HN 'late'" after dispatch returned (joined when it is deleted)
+//   VORN_FAULT_WRITE    the same, but it writes into the button record's panel text
 #include "vorn_host_contract.h"
 
 #include <cstring>
 #include <new>
+#if defined(VORN_FAULT_THREAD)
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
+#endif
+#endif
 
 namespace {
 
@@ -19,6 +32,9 @@ class Faulty final : public vorn_client_callback {
 public:
     explicit Faulty(HostClient* host) : host_(host) {}
     virtual ~Faulty() {
+#if defined(VORN_FAULT_THREAD)
+        if (started_) join();
+#endif
 #if !defined(VORN_FAULT_NO_AS)
         if (host_) host_->send("AS", VORN_SEND_COMMAND);
 #endif
@@ -35,6 +51,21 @@ public:
         if (text && (messages_ > 40 || std::strcmp(text, "hang") == 0))
             for (volatile int forever = 1; forever;) {
             }
+#elif defined(VORN_FAULT_RESULT)
+        static char leaked[] = "tick";
+        if (type == VORN_MSG_TIMER) return leaked;
+#elif defined(VORN_FAULT_SPACES)
+        if (text && !sent_) {
+            sent_ = true;
+            host_->send("GU  1", VORN_SEND_COMMAND);
+        }
+#elif defined(VORN_FAULT_THREAD)
+        if (!started_) started_ = start();
+#elif defined(VORN_FAULT_WRITE)
+        if (type == VORN_MSG_BUTTON) {
+            const HostButtonRecord* record = static_cast<const HostButtonRecord*>(data);
+            if (record->panel && *record->panel) const_cast<char*>(record->panel)[0] = 'X';
+        }
 #endif
         if (type == VORN_MSG_RELEASE) {
             delete[] static_cast<char*>(data);
@@ -47,6 +78,39 @@ public:
     }
 
 private:
+#if defined(VORN_FAULT_THREAD)
+    // The thread waits a little, so that dispatch has returned, then sends.
+#ifdef _WIN32
+    static DWORD WINAPI late(void* self) {
+        Sleep(20);
+        static_cast<Faulty*>(self)->host_->send("HN 'late'", VORN_SEND_COMMAND);
+        return 0;
+    }
+    bool start() {
+        return (thread_ = CreateThread(nullptr, 0, late, this, 0, nullptr)) != nullptr;
+    }
+    void join() {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+    }
+    HANDLE thread_ = nullptr;
+#else
+    static void* late(void* self) {
+        usleep(20000);
+        static_cast<Faulty*>(self)->host_->send("HN 'late'", VORN_SEND_COMMAND);
+        return nullptr;
+    }
+    bool start() {
+        return pthread_create(&thread_, nullptr, late, this) == 0;
+    }
+    void join() {
+        pthread_join(thread_, nullptr);
+    }
+    pthread_t thread_{};
+#endif
+    bool started_ = false;
+#endif
+    bool sent_ = false;
     HostClient* host_;
     int messages_ = 0;
 };

@@ -24,13 +24,14 @@ const char* RecordingHost::send(const char* text, int mode) {
             ++repliesBack;
             delete[] text;
         } else {
-            problems.push_back("handed back a reply the host did not give");
+            monitor.breach(ContractRule::UnknownReply, "handed back a reply the host did not give");
         }
         return nullptr;
     }
-    if (mode != VORN_SEND_COMMAND) problems.push_back("unknown send mode " + std::to_string(mode));
+    if (mode != VORN_SEND_COMMAND)
+        monitor.breach(ContractRule::SendMode, "unknown send mode " + std::to_string(mode));
     if (!text) {
-        problems.push_back("null command text");
+        monitor.breach(ContractRule::NullCommand, "null command text");
         return nullptr;
     }
     log.emplace_back(text);
