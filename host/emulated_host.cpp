@@ -1,5 +1,6 @@
 #include "emulated_host.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -125,8 +126,21 @@ bool EmulatedHost::create(const Plugin& plugin, const std::string& path) {
     return component_ != nullptr;
 }
 
+void EmulatedHost::release(std::int64_t k) {
+    if (held_.empty() || !component_) return;
+    const auto at =
+        held_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::uint64_t>(k) % held_.size());
+    char* answer = *at;
+    held_.erase(at);
+    events.push_back({HostEvent::Delivered, "release of a kept answer"});
+    dispatch(answer, VORN_MSG_RELEASE);
+}
+
 void EmulatedHost::destroy() {
     if (!component_) return;
+    // Answers still kept go back first, as a host hands back what it holds before it deletes.
+    while (!held_.empty())
+        release(0);
     {
         ContractMonitor::Call call(monitor);
         vorn_abi_delete(component_);
@@ -187,14 +201,14 @@ void EmulatedHost::deliverPending() {
     }
 }
 
-std::string EmulatedHost::parentCommand(const std::string& text, bool& answered) {
+std::string EmulatedHost::parentCommand(const std::string* text, bool& answered, bool hold) {
     answered = false;
     std::string answer;
     if (!component_) return answer;
     // The component gets its own copy, which must be unchanged afterwards.
-    std::string copy = text;
-    char* result = dispatch(copy.data(), VORN_MSG_PARENT);
-    if (copy != text)
+    std::string copy = text ? *text : std::string();
+    char* result = dispatch(text ? copy.data() : nullptr, VORN_MSG_PARENT);
+    if (text && copy != *text)
         monitor.breach(ContractRule::ChangedBorrowed,
                        "the component changed the parent-command text");
     if (result) {
@@ -202,7 +216,15 @@ std::string EmulatedHost::parentCommand(const std::string& text, bool& answered)
         answer = result;
         if (answer.empty())
             monitor.breach(ContractRule::EmptyAnswer, "an empty answer buffer instead of none");
-        dispatch(result, VORN_MSG_RELEASE);
+        if (std::find(held_.begin(), held_.end(), result) != held_.end()) {
+            monitor.breach(ContractRule::AnswerReused,
+                           "an answer buffer was given out again before it came back");
+            result = nullptr; // it is handed back once, as the one held
+        }
+        if (result && hold)
+            held_.push_back(result);
+        else if (result)
+            dispatch(result, VORN_MSG_RELEASE);
     }
     events.push_back({HostEvent::Answer, answered ? answer : std::string()});
     events.back().hasReply = answered;

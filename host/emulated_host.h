@@ -46,7 +46,16 @@ public:
     bool alive() const { return component_ != nullptr; }
 
     // Deliveries into the component. Each also delivers what the facility queued in return.
-    std::string parentCommand(const std::string& text, bool& answered);
+    // A parent command's answer is handed back at once, or, with hold, kept until release()
+    // or the component's end. A null text is a parent command with null data.
+    std::string parentCommand(const std::string* text, bool& answered, bool hold = false);
+    std::string parentCommand(const std::string& text, bool& answered) {
+        return parentCommand(&text, answered);
+    }
+    // Hands back the kept answer k (counting from the oldest, modulo how many are kept);
+    // nothing when none is kept.
+    void release(std::int64_t k);
+    std::size_t keptAnswers() const { return held_.size(); }
     void press(const std::string& panel, const std::string& control);
     void report(std::int32_t device, std::int32_t contact, std::int32_t state);
     void tick(std::int32_t timer);
@@ -107,6 +116,8 @@ private:
     // Replies still held when the call that got them returned: reported once, taken back
     // quietly if they come back later.
     std::map<const char*, std::unique_ptr<char[]>> kept_;
+    // Answers the host has not handed back yet (held by a parent command with hold).
+    std::vector<char*> held_;
     std::map<std::int32_t, Timer> timers_;
     std::int64_t now_ = 0;
 };

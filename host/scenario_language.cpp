@@ -136,8 +136,8 @@ bool press(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
 bool messageType(const ScenarioRow& row, const std::string& rest, ScenarioStep& step,
                  std::string& error) {
     if (!numbers(row, 1, rest, step, error)) return false;
-    if (step.numbers[0] >= 1 && step.numbers[0] <= 4) {
-        error = "message types 1 to 4 have steps of their own (report, press, parent, tick)";
+    if (step.numbers[0] == 1 || step.numbers[0] == 2 || step.numbers[0] == 4) {
+        error = "message types 1, 2 and 4 have steps of their own (report, press, tick)";
         return false;
     }
     return true;
@@ -190,6 +190,12 @@ const std::vector<ScenarioRow>& scenarioRows() {
          anyText, &R::create, Row::Host},
         {"parent", "parent TEXT", "deliver a parent command (type 3); its answer is shown", anyText,
          &R::parent, Row::Component},
+        {"hold", "hold TEXT",
+         "deliver a parent command and keep its answer until 'release' or the component's end",
+         anyText, &R::hold, Row::Component},
+        {"release", "release K",
+         "hand back the kept answer K (0: the oldest; counted modulo how many are kept)", oneNumber,
+         &R::release, Row::Component},
         {"press", "press PANEL CONTROL", "deliver a button press (type 2)", press, &R::press,
          Row::Component},
         {"report", "report DEVICE CONTACT STATE", "deliver a device report (type 1)", threeNumbers,
@@ -202,8 +208,9 @@ const std::vector<ScenarioRow>& scenarioRows() {
         {"advance", "advance MS", "move the simulated clock (MS, or Ns for seconds)", duration,
          &R::advance, Row::Component},
         {"message", "message TYPE",
-         "deliver a message of another type (5 with null data, 6, 7, 0, 8, -1...)", messageType,
-         &R::message, Row::Component},
+         "deliver a message of another type: 3, a parent command with null data (its answer "
+         "kept as 'hold' keeps it); 5 with null data; 6, 7, 0, 8, -1... with a zeroed block",
+         messageType, &R::message, Row::Component},
         {"delete", "delete", "delete the component", noText, &R::destroy, Row::Component},
         {"expect", "expect XX ...",
          "the next command has exactly this text (XX: two upper-case letters)", command,

@@ -29,6 +29,8 @@ public:
     virtual bool load(const ScenarioStep& step) = 0;
     virtual bool create(const ScenarioStep& step) = 0;
     virtual bool parent(const ScenarioStep& step) = 0;
+    virtual bool hold(const ScenarioStep& step) = 0;
+    virtual bool release(const ScenarioStep& step) = 0;
     virtual bool press(const ScenarioStep& step) = 0;
     virtual bool report(const ScenarioStep& step) = 0;
     virtual bool switchContact(const ScenarioStep& step) = 0;

@@ -240,6 +240,15 @@ private:
         host_->parentCommand(step.text, answered);
         return true;
     }
+    bool hold(const ScenarioStep& step) override {
+        bool answered = false;
+        host_->parentCommand(&step.text, answered, true);
+        return true;
+    }
+    bool release(const ScenarioStep& step) override {
+        host_->release(step.numbers[0]);
+        return true;
+    }
     bool press(const ScenarioStep& step) override {
         host_->press(step.panel, step.control);
         return true;
@@ -264,6 +273,11 @@ private:
                     std::to_string(host_->ticksDue(step.numbers[0])) + " ticks due");
     }
     bool message(const ScenarioStep& step) override {
+        if (number(step, 0) == VORN_MSG_PARENT) {
+            bool answered = false;
+            host_->parentCommand(nullptr, answered, true);
+            return true;
+        }
         host_->message(number(step, 0));
         return true;
     }

@@ -45,6 +45,16 @@ std::string lifeProblems(const EmulatedHost& host) {
     return host.monitor.breaches().empty() ? std::string() : host.monitor.breaches().front().text();
 }
 
+// The folder replays and the empty configuration are written to.
+std::string temporaryFolder() {
+#ifdef _WIN32
+    if (const char* t = std::getenv("TEMP")) return t;
+#else
+    if (const char* t = std::getenv("TMPDIR")) return t;
+#endif
+    return "/tmp";
+}
+
 std::string join(const std::vector<std::string>& lines) {
     std::string all;
     for (const std::string& l : lines)
@@ -222,10 +232,7 @@ public:
     void step() {
         if (done()) return;
         if (next_ == life_.steps.size()) {
-            for (char* answer : held_)
-                host_.dispatch(answer, VORN_MSG_RELEASE);
-            held_.clear();
-            host_.destroy();
+            host_.destroy(); // hands back the answers it kept first
             take();
             ++next_;
             fail(lifeProblems(host_));
@@ -261,22 +268,9 @@ private:
             host_.press(step.text, step.text2);
             break;
         case Step::Parent: {
-            std::string text = step.text;
-            char* answer = host_.dispatch(step.nullText ? nullptr : text.data(), VORN_MSG_PARENT);
-            if (answer) {
-                if (std::find(held_.begin(), held_.end(), answer) != held_.end())
-                    return fail("an answer buffer was given out again before it came back");
-                if (std::strlen(answer) == 0) return fail("an empty answer buffer instead of none");
-                transcript_.push_back(std::string("answer ") + answer);
-                held_.push_back(answer);
-            } else {
-                transcript_.push_back("no answer");
-            }
-            if (!held_.empty() && step.release >= 0) {
-                const std::size_t k = static_cast<std::size_t>(step.release) % held_.size();
-                host_.dispatch(held_[k], VORN_MSG_RELEASE);
-                held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(k));
-            }
+            bool answered = false;
+            host_.parentCommand(step.nullText ? nullptr : &step.text, answered, true);
+            if (step.release >= 0) host_.release(step.release);
             break;
         }
         case Step::Advance:
@@ -292,7 +286,7 @@ private:
             host_.message(step.a);
             break;
         case Step::Ignored:
-            host_.dispatch(reinterpret_cast<void*>(static_cast<std::intptr_t>(1)), step.a);
+            host_.message(step.a);
             break;
         }
         if (step.switchAfter) host_.switchContact(step.sd, step.sc, step.ss);
@@ -302,7 +296,6 @@ private:
     EmulatedHost host_;
     std::size_t next_ = 0;
     std::size_t taken_ = 0;
-    std::vector<char*> held_; // answer buffers the host has not handed back yet
     std::vector<std::string> transcript_;
     std::string problem_;
     std::size_t failedStep_ = 0;
@@ -321,29 +314,31 @@ std::string word(const std::string& text) {
 // Writes a failing life as a scenario file (and its facility as a configuration beside it)
 // that `vorn-host run` replays; returns the scenario's path, or empty when it cannot be
 // written.
-std::string writeReplay(const Life& life, std::uint64_t seed, int index, std::size_t failedStep,
-                        const std::string& problem) {
-    std::string dir = "/tmp";
-#ifdef _WIN32
-    if (const char* t = std::getenv("TEMP")) dir = t;
-#else
-    if (const char* t = std::getenv("TMPDIR")) dir = t;
-#endif
+// A path as one word of a command a person copies: in double quotes when it has a blank.
+std::string shellWord(const std::string& path) {
+    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+std::string writeReplay(const Life& life, const CheckContext& context, int index,
+                        std::size_t failedStep, const std::string& problem) {
+    const std::uint64_t seed = context.seed;
+    const std::string dir = temporaryFolder();
     const std::string stem =
         "vorn-validate-" + std::to_string(seed) + "-life" + std::to_string(index);
     const std::string ini = dir + "/" + stem + ".ini", vorn = dir + "/" + stem + ".vorn";
     std::ofstream config(ini);
     config << "# The facility of life " << index << " of seed " << seed << ".\n";
+    // No labels: the check ran with an empty configuration, and so does the replay.
     for (const auto& [name, instance] : life.facility.instances) {
         config << "[instances." << name << "]\ndevice = " << instance.device
-               << "\ncontact = " << instance.contact << "\nidtext = \"" << instance.idtext
-               << "\"\n";
+               << "\ncontact = " << instance.contact << "\n";
         if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
     }
     std::ofstream out(vorn);
     out << "# Written by vorn-host validate: life " << index << " of seed " << seed
-        << ", which failed the check 'random'.\n# Replay: vorn-host run --plugin PLUGIN " << vorn
-        << "\nconfig " << stem << ".ini\ncreate " << escape(life.path) << "\n";
+        << ", which failed the check 'random'.\n# Replay: vorn-host run --plugin "
+        << shellWord(context.pluginPath) << " " << shellWord(vorn) << "\nconfig " << stem
+        << ".ini\ncreate " << escape(life.path) << "\n";
     for (std::size_t i = 0; i < life.steps.size(); ++i) {
         const Step& step = life.steps[i];
         switch (step.kind) {
@@ -354,10 +349,8 @@ std::string writeReplay(const Life& life, std::uint64_t seed, int index, std::si
             out << "press " << word(step.text) << " " << word(step.text2) << "\n";
             break;
         case Step::Parent:
-            if (step.nullText)
-                out << "# (a parent command with a null text here)\n";
-            else
-                out << "parent " << escape(step.text) << "\n";
+            out << (step.nullText ? std::string("message 3") : "hold " + escape(step.text)) << "\n";
+            if (step.release >= 0) out << "release " << step.release << "\n";
             break;
         case Step::Advance:
             out << "advance " << step.a << "\n";
@@ -492,8 +485,11 @@ std::string randomSequences(const CheckContext& context) {
         if (!run.problem().empty()) {
             const std::string problem = "life " + std::to_string(i) + ", " + run.problem();
             const std::string replay =
-                writeReplay(life, context.seed, i, run.failedStep(), run.problem());
-            return problem + (replay.empty() ? "" : "\n        replay: vorn-host run " + replay);
+                writeReplay(life, context, i, run.failedStep(), run.problem());
+            return problem + (replay.empty()
+                                  ? ""
+                                  : "\n        replay: vorn-host run --plugin " +
+                                        shellWord(context.pluginPath) + " " + shellWord(replay));
         }
     }
     return {};
@@ -598,8 +594,8 @@ Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
 }
 #else
 // A forked copy of this process runs the check and writes what it found into a pipe.
-Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const ValidateOptions& options,
-                 std::uint64_t seed) {
+Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const std::string& path,
+                 const ValidateOptions& options, std::uint64_t seed) {
     Outcome outcome;
     int channel[2];
     if (pipe(channel) != 0) {
@@ -617,7 +613,8 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const Valida
     if (pid == 0) {
         close(channel[0]);
         DebugTap::instance().take(); // what an earlier check left behind is not this one's
-        const std::string problem = check.run(CheckContext{plugin, seed, options.iterations});
+        const std::string problem =
+            check.run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
         for (std::size_t done = 0; done < problem.size();) {
             const ssize_t n = write(channel[1], problem.data() + done, problem.size() - done);
             if (n <= 0) break;
@@ -677,6 +674,15 @@ bool selected(const ValidatorCheck& check, const ValidateOptions& options) {
 
 } // namespace
 
+namespace {
+// A configuration file with nothing in it, for the battery.
+std::string emptyConfiguration() {
+    const std::string path = temporaryFolder() + "/vorn-validate-empty.ini";
+    std::ofstream(path) << "# vorn-host validate: no labels\n";
+    return path;
+}
+} // namespace
+
 int validatePlugin(const std::string& path, const ValidateOptions& options, std::ostream& out,
                    std::ostream& err) {
     Plugin plugin;
@@ -685,8 +691,10 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
         err << "vorn-host: " << error << "\n";
         return 2;
     }
-    // The battery's verdict is the same whatever the caller's environment holds.
-    unsetEnvironment("VORN_CONFIG");
+    // The battery's verdict is the same whatever the caller's environment holds: no labels,
+    // neither from VORN_CONFIG nor from a vorn.ini beside the plug-in. A replay of a life runs
+    // with a facility file that has none either.
+    setEnvironment("VORN_CONFIG", emptyConfiguration());
     // Every check's debug texts are caught, whether or not it makes a host of its own.
     DebugTap::instance();
     const std::uint64_t seed =
@@ -696,7 +704,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                                 1000000007ull;
     if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
         const ValidatorCheck* check = findValidatorCheck(options.child.front());
-        const std::string problem = check->run(CheckContext{plugin, seed, options.iterations});
+        const std::string problem =
+            check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
         out << problem << std::flush;
         return problem.empty() ? 0 : 1;
     }
@@ -714,7 +723,7 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
 #ifdef _WIN32
         const Outcome outcome = isolated(check, path, options, seed);
 #else
-        const Outcome outcome = isolated(check, plugin, options, seed);
+        const Outcome outcome = isolated(check, plugin, path, options, seed);
 #endif
         // One line per check: its verdict first, as the report reads.
         static const char* const lines[] = {"PASSED  ", "FAILED  ", "CRASHED ", "TIMED OUT ",

@@ -25,6 +25,7 @@ struct CheckContext {
     const Plugin& plugin;
     std::uint64_t seed;
     int iterations;
+    std::string pluginPath; // absolute, for the replay command a check prints
 };
 
 // One check of the battery: empty when it passed, else what went wrong.

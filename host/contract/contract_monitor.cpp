@@ -37,6 +37,8 @@ const std::vector<ContractRuleText>& contractRules() {
          "dispatch returns null for every message but a parent command (type 3)"},
         {ContractRule::EmptyAnswer, "empty-answer",
          "an answer buffer holds a non-empty text; no answer is null"},
+        {ContractRule::AnswerReused, "answer-reused",
+         "an answer buffer is new each time: one not yet handed back is never given again"},
         {ContractRule::ChangedBorrowed, "changed-borrowed",
          "what the host lends for one call (texts, records) is only read"},
         {ContractRule::ForeignThread, "foreign-thread", "send is called only on the host's thread"},

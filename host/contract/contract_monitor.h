@@ -29,6 +29,7 @@ enum class ContractRule {
     ReplyKept,
     DispatchResult,
     EmptyAnswer,
+    AnswerReused,
     ChangedBorrowed,
     ForeignThread,
     OutsideCall,
