@@ -133,9 +133,13 @@ private:
     }
 
     bool fatal(int line, const std::string& message) {
+        return fatalAt(name_ + ":" + std::to_string(line), message);
+    }
+    // A fatal error at a place other than a line of this scenario (a configuration file's).
+    bool fatalAt(const std::string& where, const std::string& message) {
         result_.malformed = true;
         out_.flush();
-        const std::string text = name_ + ":" + std::to_string(line) + ": " + message;
+        const std::string text = where + ": " + message;
         err_ << text << "\n";
         result_.problems.push_back(text);
         return false;
@@ -146,13 +150,25 @@ private:
         std::vector<std::string> problems;
         const std::string path = absolutePath(file);
         facility_.load(path, problems);
-        for (const std::string& p : problems)
-            fatal(line, file + ": " + p);
+        // Each problem at the place a person mends it: "FILE:LINE: why", and where the file
+        // was named.
+        const std::string namedAt =
+            line > 0 ? " (named at " + name_ + ":" + std::to_string(line) + ")" : " (--config)";
+        for (const std::string& p : problems) {
+            const std::size_t colon = p.find(": ");
+            if (p.rfind("line ", 0) == 0 && colon != std::string::npos)
+                fatalAt(file + ":" + p.substr(5, colon - 5), p.substr(colon + 2) + namedAt);
+            else
+                fatalAt(file, p + namedAt);
+        }
+        if (!problems.empty()) return false;
         setEnvironment("VORN_CONFIG", path);
+        // A recording replays with the configuration it was made with.
+        if (line == 0 && options_.record) *options_.record << "config " << escape(path) << "\n";
         // The host's registrations and timers are its own; the file brings instances and,
         // where it names them, contact states.
         if (host_) host_->facility.takeConfiguration(facility_);
-        return problems.empty();
+        return true;
     }
 
     bool ensureHost(int line) {

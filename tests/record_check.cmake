@@ -21,3 +21,20 @@ if(NOT status EQUAL 0 OR NOT o MATCHES "1 passed, 0 failed; expectations: [1-9]"
     message(FATAL_ERROR "the recording does not pass (exit ${status}):\n${o}${e}\n${recorded}")
 endif()
 message("${out}: ${o}")
+
+# A configuration given with --config, not named by the scenario, is in the recording too: it
+# replays as it was made, with its labels.
+set(out ${WORK}/recorded_with_config.vorn)
+file(WRITE ${WORK}/steps.vorn "create\nparent instance=StudioA\n")
+execute_process(COMMAND ${HOST} run --quiet --plugin ${PLUGIN} --config ${CONFIG} --record ${out}
+                        ${WORK}/steps.vorn
+                RESULT_VARIABLE status OUTPUT_VARIABLE o ERROR_VARIABLE e)
+file(READ ${out} recorded)
+if(NOT status EQUAL 0 OR NOT recorded MATCHES "\nconfig [^\n]+\ncreate\n.*expect TP 'text=Studio A ON AIR'")
+    message(FATAL_ERROR "recording with --config (exit ${status}):\n${o}${e}\n${recorded}")
+endif()
+execute_process(COMMAND ${HOST} run --quiet --plugin ${PLUGIN} ${out}
+                RESULT_VARIABLE status OUTPUT_VARIABLE o ERROR_VARIABLE e)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the recording made with --config does not pass (exit ${status}):\n${o}${e}\n${recorded}")
+endif()
