@@ -31,8 +31,8 @@
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"
 #endif
-#ifndef VORN_DEFAULT_PLUGIN
-#define VORN_DEFAULT_PLUGIN ""
+#ifndef VORN_BUILT_PLUGIN
+#define VORN_BUILT_PLUGIN "" // the plug-in of this build, relative to this program
 #endif
 
 namespace {
@@ -44,7 +44,8 @@ const char* const usage = R"(usage:
 
 options of run:
   --plugin FILE     the plug-in to load when a scenario has no 'load' step
-                    (default: Contact_Tile beside this program, else the one built with it)
+                    (default: Contact_Tile beside this program, else the one built with it,
+                    found from where this program is)
   --config FILE     configuration and facility file (VORN_CONFIG for the plug-in), unless a
                     scenario names its own with 'config'
   --quiet           print only failures and the summary line
@@ -168,7 +169,8 @@ public:
 };
 
 // The plug-in vorn-host runs when none is named: Contact_Tile beside this program (as a
-// package holds it), else the one of the build this program comes from.
+// package holds it), else the one of the build this program comes from, found from where this
+// program is (empty when neither is there).
 std::string defaultPlugin() {
     std::string self;
 #ifdef _WIN32
@@ -183,12 +185,14 @@ std::string defaultPlugin() {
     const char* file = "Contact_Tile.so";
 #endif
     const std::size_t slash = self.find_last_of("/\\");
-    if (slash != std::string::npos) {
-        const std::string beside = self.substr(0, slash + 1) + file;
-        struct stat st;
-        if (::stat(beside.c_str(), &st) == 0) return beside;
+    if (slash == std::string::npos) return {};
+    struct stat st;
+    for (const std::string& candidate : {std::string(file), std::string(VORN_BUILT_PLUGIN)}) {
+        if (candidate.empty()) continue;
+        const std::string path = self.substr(0, slash + 1) + candidate;
+        if (::stat(path.c_str(), &st) == 0) return path;
     }
-    return VORN_DEFAULT_PLUGIN;
+    return {};
 }
 
 bool isDirectory(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "plugin.h"
 
+#include "plugin_file.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -24,6 +26,13 @@ bool fileExists(const std::string& path) {
 bool Plugin::open(const std::string& path, std::string& error) {
     if (!fileExists(path)) {
         error = path + ": no such plug-in file";
+        return false;
+    }
+    // The file's own headers first: the system loader dies of a bus error on a truncated file,
+    // and LoadLibrary gives one error number for every wrong file.
+    const std::string why = whyNotAPlugin(path);
+    if (!why.empty()) {
+        error = "cannot load " + path + ": " + why;
         return false;
     }
 #ifdef _WIN32
@@ -84,6 +93,9 @@ std::string absolutePath(const std::string& path) {
     DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
     return n > 0 && n < MAX_PATH ? std::string(full, n) : path;
 #else
+    // An existing file by its real path (no "..", no links); else the path from here.
+    char real[PATH_MAX];
+    if (realpath(path.c_str(), real)) return real;
     if (!path.empty() && path[0] == '/') return path;
     char cwd[PATH_MAX];
     return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;

@@ -1,5 +1,7 @@
 #include "scenario_runner.h"
 
+#include "plugin_file.h"
+
 #include "crash_report.h"
 #include "emulated_host.h"
 #include "plugin.h"
@@ -190,6 +192,12 @@ private:
         if (!plugin_->open(file, error)) {
             plugin_.reset();
             return fatal(line, error);
+        }
+        // Which plug-in a run judged, said before anything it did.
+        if (!options_.quiet) {
+            const std::string version = pluginVersion(file);
+            out_ << "plug-in " << absolutePath(file)
+                 << (version.empty() ? "" : " (version " + version + ")") << "\n";
         }
         return true;
     }
