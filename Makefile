@@ -61,7 +61,7 @@ test-windows-vm: windows
 	@VORN_WINE=vm cmake/windows-mode.sh $(VM_BUILD) >/dev/null
 	@cmake -S . -B $(VM_BUILD) -DVORN_REQUIRE_TESTS=ON -DVORN_WINE_MODE=vm \
 	    -DVORN_WINDOWS_BUILD=$(CURDIR)/$(WIN_BUILD) >/dev/null
-	@cmake --build $(VM_BUILD) -j $(JOBS) --target msvc_host
+	@cmake --build $(VM_BUILD) -j $(JOBS) --target msvc_host x64_dll
 	cd $(VM_BUILD) && $(CTEST) -R '^windows\.'
 
 # The 32-bit Windows DLL (and vorn-host.exe) with the MinGW-w64 cross compiler.
