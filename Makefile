@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build demo test test-sanitize test-windows-vm windows dist bench fuzz fuzz-long format clean
+.PHONY: all deps build demo test test-sanitize test-windows-vm validate-random windows dist bench fuzz fuzz-long format clean
 
 all: build
 
@@ -63,6 +63,15 @@ test-windows-vm: windows
 	    -DVORN_WINDOWS_BUILD=$(CURDIR)/$(WIN_BUILD) >/dev/null
 	@cmake --build $(VM_BUILD) -j $(JOBS) --target msvc_host x64_dll
 	cd $(VM_BUILD) && $(CTEST) -R '^windows\.'
+
+# The validation battery with random seeds (the tests use fixed ones), against every
+# component's plug-in: VALIDATE_ITERATIONS random lives each; a failure prints its seed and the
+# command that replays it.
+VALIDATE_ITERATIONS ?= 2000
+validate-random: build
+	@status=0; for plugin in $$(find $(BUILD)/panels/components $(BUILD)/tests/components -name '*.so' | sort); do \
+	    $(BUILD)/host/vorn-host validate --iterations $(VALIDATE_ITERATIONS) $$plugin || status=1; \
+	done; exit $$status
 
 # The 32-bit Windows DLL (and vorn-host.exe) with the MinGW-w64 cross compiler.
 windows:

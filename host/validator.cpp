@@ -17,6 +17,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -427,10 +428,15 @@ std::string interleaved(const CheckContext& context, const std::vector<Life>& li
                         std::vector<std::unique_ptr<Run>>& runs) {
     for (const Life& life : lives)
         runs.push_back(std::make_unique<Run>(context.plugin, life));
+    // Turns in a scattered order that still visits every run: a stride with no factor in
+    // common with their number.
+    std::size_t stride = 17;
+    while (std::gcd(stride, runs.size()) != 1)
+        ++stride;
     for (bool more = true; more;) {
         more = false;
         for (std::size_t k = 0; k < runs.size(); ++k) {
-            Run& run = *runs[(k * 17) % runs.size()];
+            Run& run = *runs[(k * stride) % runs.size()];
             if (run.done()) continue;
             run.step();
             more = true;
