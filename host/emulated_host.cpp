@@ -117,6 +117,7 @@ void EmulatedHost::execute(const HostCommand& c) {
 bool EmulatedHost::create(const Plugin& plugin, const std::string& path) {
     destroy();
     ended = false;
+    reportsDelivered = 0;
     {
         ContractMonitor::Call call(monitor);
         component_ = plugin.create(this, path.c_str());
@@ -194,6 +195,7 @@ void EmulatedHost::deliverPending() {
                                                     std::to_string(d.state)});
         HostDeviceRecord record{d.device, 0, d.contact, d.state};
         const HostDeviceRecord lent = record;
+        ++reportsDelivered;
         dispatch(&record, VORN_MSG_DEVICE_REPORT);
         if (std::memcmp(&record, &lent, sizeof record) != 0)
             monitor.breach(ContractRule::ChangedBorrowed,

@@ -84,6 +84,7 @@ public:
     bool panelChanged = false;
     // Every breach of the host contract this host saw (contract_monitor.h has the rules).
     ContractMonitor monitor;
+    int reportsDelivered = 0; // device reports delivered to the component since it was made
     int repliesOut = 0;
     int repliesBack = 0;
     std::size_t outstandingReplies() const { return outstanding_.size(); }

@@ -35,6 +35,7 @@ public:
     void registerRange(std::int32_t device, std::int32_t first, std::int32_t last, bool add);
     void unregister(std::int32_t device);
     bool isRegistered(std::int32_t device, std::int32_t contact) const;
+    bool hasRegistrations() const { return !ranges_.empty(); }
 
     std::map<std::string, FacilityInstance> instances;
 

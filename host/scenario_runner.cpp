@@ -217,7 +217,26 @@ private:
         if (host_ && host_->alive()) return true;
         return fail(step.line, std::string("'") + step.row->keyword + "' needs a live component",
                     "a 'create' step before it",
-                    host_ ? "the component was deleted" : "no component");
+                    created_ ? "the component was deleted" : "no component was created yet");
+    }
+
+    // A delivery the component answered with nothing at all, said so, with the likely reason
+    // where the host can tell it.
+    void sayWhenSilent(const ScenarioStep& step) {
+        const std::string keyword = step.row->keyword;
+        if (keyword != "press" && keyword != "report" && keyword != "tick" && keyword != "switch")
+            return;
+        for (const HostEvent& e : host_->events)
+            if (e.kind != HostEvent::Delivered) return;
+        std::string why;
+        if (!host_->facility.hasRegistrations())
+            why = ": no contact is registered";
+        else if (keyword == "report" &&
+                 !host_->facility.isRegistered(number(step, 0), number(step, 1)))
+            why = ": that contact is not registered";
+        else if (keyword == "press" && host_->reportsDelivered == 0)
+            why = ": no report was delivered yet";
+        out_ << "  (the component sent nothing" << why << ")\n";
     }
 
     bool execute(const ScenarioStep& step) {
@@ -241,7 +260,10 @@ private:
         if (!ensureHost(step.line)) return false;
         if (row.needs == ScenarioRow::Component && !needComponent(step)) return false;
         if (!(this->*row.run)(step)) return false;
-        if (!options_.quiet) show(0);
+        if (!options_.quiet) {
+            show(0);
+            if (host_->alive()) sayWhenSilent(step);
+        }
         return checkViolations(step.line);
     }
 
@@ -257,6 +279,7 @@ private:
         // shown and checked with the rest of the step.
         if (!host_->create(*plugin_, step.text))
             return fail(step.line, "the plug-in returned no component", "a component", "null");
+        created_ = true;
         return true;
     }
     bool parent(const ScenarioStep& step) override {
@@ -486,6 +509,7 @@ private:
     std::unique_ptr<EmulatedHost> host_;
     std::size_t cursor_ = 0;
     std::size_t reported_ = 0;
+    bool created_ = false; // a component was made in this run
     int lastLine_ = 0;
     RunResult result_;
 };

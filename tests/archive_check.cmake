@@ -15,6 +15,11 @@ foreach(file vorn-host Contact_Tile.so vorn.ini demo.vorn INSTALL.txt)
         message(FATAL_ERROR "${archive}: expected ${file} in it")
     endif()
 endforeach()
+# Its INSTALL.txt speaks of this archive's files, as they are run from its folder.
+file(READ ${top}/INSTALL.txt install)
+if(NOT install MATCHES "\\./vorn-host validate \\./Contact_Tile\\.so" OR install MATCHES "\\.dll")
+    message(FATAL_ERROR "${archive}: INSTALL.txt is not the Linux one:\n${install}")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=VORN_CONFIG ./vorn-host run --quiet demo.vorn
                 WORKING_DIRECTORY ${top} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0)
