@@ -149,6 +149,9 @@ void EmulatedHost::destroy() {
     component_ = nullptr;
     afterCall();
     pending_.clear();
+    // Its timers and registrations end with it: the next component starts with none.
+    timers_.clear();
+    facility.clearRegistrations();
     if (!ended) monitor.breach(ContractRule::NoAS, "the component ended without sending AS");
 }
 
@@ -297,7 +300,9 @@ std::int64_t EmulatedHost::ticksDue(std::int64_t ms) const {
 bool EmulatedHost::advance(std::int64_t ms) {
     if (ticksDue(ms) > maxTicksPerStep) return false;
     const std::int64_t until = now_ + ms;
-    for (;;) {
+    // Timers the component starts while the clock moves count too: the limit is on ticks
+    // delivered, not only on those due when the step began.
+    for (std::int64_t delivered = 0;; ++delivered) {
         // The earliest due timer, lowest id first on a tie.
         auto next = timers_.end();
         for (auto it = timers_.begin(); it != timers_.end(); ++it)
@@ -305,6 +310,7 @@ bool EmulatedHost::advance(std::int64_t ms) {
                 (next == timers_.end() || it->second.due < next->second.due))
                 next = it;
         if (next == timers_.end() || !component_) break;
+        if (delivered == maxTicksPerStep) return false; // the clock stays at the last tick
         now_ = next->second.due;
         const std::int32_t id = next->first;
         next->second.due += next->second.period;

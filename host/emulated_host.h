@@ -62,8 +62,9 @@ public:
     void message(int type);
     // A change made at the facility, as if switched from elsewhere.
     void switchContact(std::int32_t device, std::int32_t contact, std::int32_t state);
-    // Moves the simulated clock, delivering each timer tick that falls due; false, with
-    // nothing delivered and the clock unmoved, when that would be more than maxTicksPerStep.
+    // Moves the simulated clock, delivering each timer tick that falls due; false when that
+    // would be more than maxTicksPerStep: with nothing delivered and the clock unmoved when the
+    // ticks due at the start are too many, else (timers started meanwhile) after the limit.
     bool advance(std::int64_t ms);
     // How many ticks advance(ms) would deliver.
     std::int64_t ticksDue(std::int64_t ms) const;

@@ -36,6 +36,7 @@ public:
     void unregister(std::int32_t device);
     bool isRegistered(std::int32_t device, std::int32_t contact) const;
     bool hasRegistrations() const { return !ranges_.empty(); }
+    void clearRegistrations() { ranges_.clear(); }
 
     std::map<std::string, FacilityInstance> instances;
 

@@ -76,7 +76,8 @@ public:
                 if (result_.malformed && !options_.interactive) break;
             }
         }
-        if (!result_.malformed) finish();
+        // The component is ended, its teardown shown, however the run ends.
+        finish();
         if (!result_.malformed && result_.steps == 0 && !options_.interactive) {
             fatal(line, "no steps: a scenario needs at least one step");
         }
@@ -187,6 +188,7 @@ private:
     bool load(const std::string& file, int line) {
         endComponent(line);
         host_.reset();
+        reported_ = 0; // the next host's breaches are all new
         plugin_ = std::make_unique<Plugin>();
         std::string error;
         if (!plugin_->open(file, error)) {
@@ -224,12 +226,15 @@ private:
     // where the host can tell it.
     void sayWhenSilent(const ScenarioStep& step) {
         const std::string keyword = step.row->keyword;
-        if (keyword != "press" && keyword != "report" && keyword != "tick" && keyword != "switch")
+        if (keyword != "press" && keyword != "report" && keyword != "tick" && keyword != "switch" &&
+            keyword != "advance")
             return;
         for (const HostEvent& e : host_->events)
             if (e.kind != HostEvent::Delivered) return;
         std::string why;
-        if (!host_->facility.hasRegistrations())
+        if (keyword == "advance")
+            why = host_->events.empty() ? ": no timer fell due" : "";
+        else if (!host_->facility.hasRegistrations())
             why = ": no contact is registered";
         else if (keyword == "report" &&
                  !host_->facility.isRegistered(number(step, 0), number(step, 1)))
@@ -313,11 +318,14 @@ private:
         return true;
     }
     bool advance(const ScenarioStep& step) override {
+        const std::int64_t due = host_->ticksDue(step.numbers[0]);
         if (host_->advance(step.numbers[0])) return true;
         return fail(step.line, "too far for one step",
                     "at most " + std::to_string(EmulatedHost::maxTicksPerStep) +
                         " timer ticks in one 'advance'",
-                    std::to_string(host_->ticksDue(step.numbers[0])) + " ticks due");
+                    due > EmulatedHost::maxTicksPerStep
+                        ? std::to_string(due) + " ticks due"
+                        : "more, with the timers the component started meanwhile");
     }
     bool message(const ScenarioStep& step) override {
         if (number(step, 0) == VORN_MSG_PARENT) {

@@ -11,8 +11,11 @@
 //   VORN_FAULT_THREAD   the same, but its first message starts a thread of its own that sends
 //                       "HN 'late'" after dispatch returned (joined when it is deleted)
 //   VORN_FAULT_WRITE    the same, but it writes into the button record's panel text
+//   VORN_FAULT_TIMERS   the same, but it starts timer 1 (10 s) when made, and timer 2 (1 ms) on
+//                       every tick of timer 1
 #include "vorn_host_contract.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #if defined(VORN_FAULT_THREAD)
@@ -30,7 +33,11 @@ class Faulty final : public vorn_client_callback {
     VORN_HOST_DESTRUCTOR_BRIDGE(Faulty)
 
 public:
-    explicit Faulty(HostClient* host) : host_(host) {}
+    explicit Faulty(HostClient* host) : host_(host) {
+#if defined(VORN_FAULT_TIMERS)
+        if (host_) host_->send("ET 1 10000", VORN_SEND_COMMAND);
+#endif
+    }
     virtual ~Faulty() {
 #if defined(VORN_FAULT_THREAD)
         if (started_) join();
@@ -61,6 +68,9 @@ public:
         }
 #elif defined(VORN_FAULT_THREAD)
         if (!started_) started_ = start();
+#elif defined(VORN_FAULT_TIMERS)
+        if (type == VORN_MSG_TIMER && reinterpret_cast<std::intptr_t>(data) == 1 && host_)
+            host_->send("ET 2 1", VORN_SEND_COMMAND);
 #elif defined(VORN_FAULT_WRITE)
         if (type == VORN_MSG_BUTTON) {
             const HostButtonRecord* record = static_cast<const HostButtonRecord*>(data);
