@@ -1,6 +1,7 @@
 #include "crash_report.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -63,12 +64,27 @@ void install() {
 }
 #endif
 
+// At exit: when something of the plug-in's was running, it was the plug-in that ended the
+// process, in the middle of a step; the run did not finish and must not look as if it had.
+void reportExit() {
+    if (!current[0]) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "vorn-host: the plug-in ended the process (exit) in %s\n", current);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 void crashReportSet(const char* what) {
     if (!installed) {
         install();
+        std::atexit(reportExit);
         installed = true;
     }
     std::snprintf(current, sizeof current, "%s", what);
+}
+
+void crashReportClear() {
+    current[0] = '\0';
 }

@@ -57,6 +57,8 @@ options of validate:
                     (default: random; always printed)
   --iterations N    number of random message sequences, 1 to 1000000 (default 200)
   --timeout S       limit of each check in seconds, 1 to 3600 (default 120)
+  --hang S          a check that makes no progress for S seconds (a call into the plug-in
+                    that does not return) has hung, 1 to 3600 (default 10)
   --list            list the checks
   --only NAME       run only this check (may be given more than once)
   --skip NAME       do not run this check (may be given more than once)
@@ -332,7 +334,8 @@ int validate(int argc, char** argv) {
             for (const ValidatorCheck& check : validatorChecks())
                 std::cout << check.name << "  " << check.what << "\n";
             return finished(0);
-        } else if (arg == "--seed" || arg == "--iterations" || arg == "--timeout") {
+        } else if (arg == "--seed" || arg == "--iterations" || arg == "--timeout" ||
+                   arg == "--hang") {
             if (!args.value(value)) return usageError(arg + " needs a value");
             if (arg == "--seed") {
                 if (!wholeNumber(arg, value, 0, ~0ull, n, error)) return usageError(error);
@@ -343,7 +346,8 @@ int validate(int argc, char** argv) {
                 options.iterations = static_cast<int>(n);
             } else {
                 if (!wholeNumber(arg, value, 1, 3600, n, error)) return usageError(error);
-                options.timeoutSeconds = static_cast<int>(n);
+                (arg == "--timeout" ? options.timeoutSeconds : options.hangSeconds) =
+                    static_cast<int>(n);
             }
         } else if (arg == "--only" || arg == "--skip" || arg == "--child") {
             if (!args.value(value)) return usageError(arg + " needs a check's name");

@@ -46,6 +46,25 @@ std::string lifeProblems(const EmulatedHost& host) {
     return host.monitor.breaches().empty() ? std::string() : host.monitor.breaches().front().text();
 }
 
+// A check in a child process tells its parent that it goes on, at most ten times a second:
+// a message that never returns shows as silence, judged after --hang seconds.
+void (*progressHook)() = nullptr;
+void progress() {
+    static auto last = std::chrono::steady_clock::time_point();
+    if (!progressHook) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < std::chrono::milliseconds(100)) return;
+    last = now;
+    progressHook();
+}
+
+// How a child ends its report: this byte, then P (passed) or F and the problem. A report without
+// it ended before its check finished, whatever the exit status says.
+constexpr char verdictMark = '\x01';
+std::string verdictRecord(const std::string& problem) {
+    return std::string(1, verdictMark) + (problem.empty() ? "P" : "F" + problem);
+}
+
 // The folder replays and the empty configuration are written to.
 std::string temporaryFolder() {
 #ifdef _WIN32
@@ -232,6 +251,7 @@ public:
     // Runs the next step, or ends the life after the last one.
     void step() {
         if (done()) return;
+        progress();
         if (next_ == life_.steps.size()) {
             host_.destroy(); // hands back the answers it kept first
             take();
@@ -381,6 +401,7 @@ std::string writeReplay(const Life& life, const CheckContext& context, int index
 std::string createDeleteInARow(const CheckContext& context) {
     std::vector<std::string> first[2];
     for (int i = 0; i < 1000; ++i) {
+        progress();
         const std::string where = "life " + std::to_string(i) + ": ";
         EmulatedHost host;
         if (!host.create(context.plugin, i % 2 ? "" : "p")) return where + "no component";
@@ -403,6 +424,7 @@ std::string nullHostLife(const CheckContext& context) {
     vorn_client_callback* component = context.plugin.create(nullptr, "panels");
     if (!component) return "no component";
     for (int i = 0; i < 200; ++i) {
+        progress();
         std::string text = rnd.parentText({"A", ""});
         char* answer = component->dispatch(i % 50 ? text.data() : nullptr, VORN_MSG_PARENT);
         if (answer && std::strlen(answer) == 0) return "an empty answer buffer";
@@ -530,6 +552,61 @@ struct Outcome {
     std::string detail; // the problem, the signal or exception, or why it did not run
 };
 
+// The verdict of a child that ended by itself, from its report alone; how it ended (its exit
+// status) only names what happened when the report has no verdict.
+Outcome judged(const std::string& report, const std::string& howItEnded) {
+    Outcome outcome;
+    const std::size_t mark = report.find(verdictMark);
+    if (mark == std::string::npos || mark + 1 >= report.size()) {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = "the check ended before it finished: the plug-in ended the process (" +
+                         howItEnded + ")";
+    } else if (report[mark + 1] == 'P') {
+        outcome.kind = Outcome::Passed;
+    } else {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = report.substr(mark + 2);
+    }
+    return outcome;
+}
+
+// Says how long a child may go on: false once it has run past the check's limit, or made no
+// progress for the hang limit; then outcome says which.
+class Watch {
+public:
+    explicit Watch(const ValidateOptions& options)
+        : options_(options), start_(std::chrono::steady_clock::now()), last_(start_) {}
+    void progressed() { last_ = std::chrono::steady_clock::now(); }
+    // Milliseconds to wait for the child at most, before looking again.
+    long wait() const {
+        const auto now = std::chrono::steady_clock::now();
+        const auto until = std::min(start_ + std::chrono::seconds(options_.timeoutSeconds),
+                                    last_ + std::chrono::seconds(options_.hangSeconds));
+        return std::max<long>(
+            0, static_cast<long>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()));
+    }
+    bool expired(Outcome& outcome) const {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= start_ + std::chrono::seconds(options_.timeoutSeconds)) {
+            outcome.kind = Outcome::TimedOut;
+            outcome.detail = "after " + std::to_string(options_.timeoutSeconds) + " s";
+            return true;
+        }
+        if (now >= last_ + std::chrono::seconds(options_.hangSeconds)) {
+            outcome.kind = Outcome::TimedOut;
+            outcome.detail = "no progress for " + std::to_string(options_.hangSeconds) +
+                             " s: a call into the plug-in did not return";
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const ValidateOptions& options_;
+    std::chrono::steady_clock::time_point start_, last_;
+};
+
 #ifdef _WIN32
 // A child process of this program runs the check (validate --child NAME) and prints what it
 // found into a file; its exit code tells how it ended.
@@ -565,38 +642,46 @@ Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
         return outcome;
     }
     CloseHandle(output);
-    const DWORD waited =
-        WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.timeoutSeconds) * 1000);
-    DWORD code = 0;
-    if (waited == WAIT_TIMEOUT) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        outcome.kind = Outcome::TimedOut;
-    } else {
-        GetExitCodeProcess(process.hProcess, &code);
+    // The report grows while the check makes progress.
+    HANDLE report = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    Watch watch(options);
+    LARGE_INTEGER seen{};
+    bool expired = false;
+    while (WaitForSingleObject(process.hProcess, static_cast<DWORD>(std::min<long>(
+                                                     watch.wait(), 200))) == WAIT_TIMEOUT) {
+        LARGE_INTEGER size{};
+        if (report != INVALID_HANDLE_VALUE && GetFileSizeEx(report, &size) &&
+            size.QuadPart > seen.QuadPart) {
+            seen = size;
+            watch.progressed();
+        }
+        if (watch.expired(outcome)) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            expired = true;
+            break;
+        }
     }
+    if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    std::ifstream in(file);
+    std::ifstream in(file, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
     DeleteFileA(file);
-    if (outcome.kind == Outcome::TimedOut) {
-        outcome.detail = "after " + std::to_string(options.timeoutSeconds) + " s";
-        return outcome;
-    }
-    if (code == 0) {
-        outcome.kind = Outcome::Passed;
-    } else if (code == 1) {
-        outcome.kind = Outcome::Failed;
-        outcome.detail = text;
-    } else {
+    if (expired) return outcome;
+    // An exception ends a process with its code, which is never a small number.
+    if (code > 255) {
         outcome.kind = Outcome::Crashed;
         char hex[32];
         std::snprintf(hex, sizeof hex, "exception 0x%08lx", static_cast<unsigned long>(code));
         outcome.detail = hex;
+        return outcome;
     }
-    return outcome;
+    return judged(text, "exit status " + std::to_string(code));
 }
 #else
 // A forked copy of this process runs the check and writes what it found into a pipe.
@@ -618,56 +703,50 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const std::s
     }
     if (pid == 0) {
         close(channel[0]);
+        static int reportTo = channel[1];
+        auto writeAll = [](const std::string& text) {
+            for (std::size_t done = 0; done < text.size();) {
+                const ssize_t n = write(reportTo, text.data() + done, text.size() - done);
+                if (n <= 0) return;
+                done += static_cast<std::size_t>(n);
+            }
+        };
+        progressHook = [] { (void)!write(reportTo, ".", 1); };
         DebugTap::instance().take(); // what an earlier check left behind is not this one's
-        const std::string problem =
-            check.run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
-        for (std::size_t done = 0; done < problem.size();) {
-            const ssize_t n = write(channel[1], problem.data() + done, problem.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        _exit(problem.empty() ? 0 : 1);
+        writeAll(verdictRecord(
+            check.run(CheckContext{plugin, seed, options.iterations, absolutePath(path)})));
+        _exit(0);
     }
     close(channel[1]);
     std::string text;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
-    bool timedOut = false;
+    Watch watch(options);
+    bool expired = false;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            timedOut = true;
+        if (watch.expired(outcome)) {
+            expired = true;
             break;
         }
         pollfd wait{channel[0], POLLIN, 0};
-        const int ready = poll(&wait, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) continue;
+        const int ready = poll(&wait, 1, static_cast<int>(watch.wait()));
+        if (ready <= 0) continue; // interrupted, or a limit to look at again
         char chunk[4096];
         const ssize_t n = read(channel[0], chunk, sizeof chunk);
         if (n <= 0) break; // the child is done with it
         text.append(chunk, static_cast<std::size_t>(n));
+        watch.progressed();
     }
     close(channel[0]);
-    if (timedOut) kill(pid, SIGKILL);
+    if (expired) kill(pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (timedOut) {
-        outcome.kind = Outcome::TimedOut;
-        outcome.detail = "after " + std::to_string(options.timeoutSeconds) + " s";
-    } else if (WIFSIGNALED(status)) {
+    if (expired) return outcome;
+    if (WIFSIGNALED(status)) {
         outcome.kind = Outcome::Crashed;
         outcome.detail = "signal " + std::to_string(WTERMSIG(status));
-    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        outcome.kind = Outcome::Passed;
-    } else {
-        outcome.kind = Outcome::Failed;
-        outcome.detail = text.empty() ? "exit status " + std::to_string(WEXITSTATUS(status)) : text;
+        return outcome;
     }
-    return outcome;
+    return judged(text, "exit status " + std::to_string(WEXITSTATUS(status)));
 }
 #endif
 
@@ -710,14 +789,16 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                                 1000000007ull;
     if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
         const ValidatorCheck* check = findValidatorCheck(options.child.front());
-        const std::string problem =
-            check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
-        out << problem << std::flush;
-        return problem.empty() ? 0 : 1;
+        static std::ostream* report = &out;
+        progressHook = [] { *report << '.' << std::flush; };
+        out << verdictRecord(
+                   check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)}))
+            << std::flush;
+        return 0;
     }
     out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "
         << options.iterations << " random sequences, " << options.timeoutSeconds
-        << " s for each check\n"
+        << " s for each check, " << options.hangSeconds << " s without progress\n"
         << std::flush;
 
     int passed = 0, failed = 0;

@@ -14,6 +14,7 @@ struct ValidateOptions {
     bool seedGiven = false;
     int iterations = 200;
     int timeoutSeconds = 120;       // each check's limit
+    int hangSeconds = 10;           // a check that makes no progress this long has hung
     std::vector<std::string> only;  // run only these checks (empty: all)
     std::vector<std::string> skip;  // and not these
     std::vector<std::string> child; // run this one check here and report it (Windows children)

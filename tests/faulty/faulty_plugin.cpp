@@ -13,9 +13,12 @@
 //   VORN_FAULT_WRITE    the same, but it writes into the button record's panel text
 //   VORN_FAULT_TIMERS   the same, but it starts timer 1 (10 s) when made, and timer 2 (1 ms) on
 //                       every tick of timer 1
+//   VORN_FAULT_EXIT     the same, but it ends its process with exit(0) at its 40th message, or
+//                       at the parent command "exit"
 #include "vorn_host_contract.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #if defined(VORN_FAULT_THREAD)
@@ -68,6 +71,8 @@ public:
         }
 #elif defined(VORN_FAULT_THREAD)
         if (!started_) started_ = start();
+#elif defined(VORN_FAULT_EXIT)
+        if (messages_ == 40 || (text && std::strcmp(text, "exit") == 0)) std::exit(0);
 #elif defined(VORN_FAULT_TIMERS)
         if (type == VORN_MSG_TIMER && reinterpret_cast<std::intptr_t>(data) == 1 && host_)
             host_->send("ET 2 1", VORN_SEND_COMMAND);
