@@ -1,5 +1,6 @@
 #include "crash_report.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -87,4 +89,103 @@ void crashReportSet(const char* what) {
 
 void crashReportClear() {
     current[0] = '\0';
+    crashReportLimit(0);
+}
+
+namespace {
+int limitSeconds = 0;
+volatile std::sig_atomic_t interruptedFlag = 0;
+
+// The text of a hang, put together by hand: it is written from a signal handler or a timer
+// thread while the plug-in runs.
+std::size_t hangText(char (&line)[700]) {
+    std::size_t n = 0;
+    auto put = [&](const char* text) {
+        for (; *text && n < sizeof line - 2; ++text)
+            line[n++] = *text;
+    };
+    char number[8];
+    std::size_t digits = 0;
+    for (int s = limitSeconds; s > 0 && digits < sizeof number; s /= 10)
+        number[digits++] = static_cast<char>('0' + s % 10);
+    put("vorn-host: the plug-in did not return within ");
+    while (digits > 0 && n < sizeof line - 2)
+        line[n++] = number[--digits];
+    put(" s in ");
+    put(current);
+    line[n++] = '\n';
+    return n;
+}
+} // namespace
+
+#ifdef _WIN32
+namespace {
+HANDLE limitTimer = nullptr;
+VOID CALLBACK hangTimer(PVOID, BOOLEAN) {
+    char line[700];
+    const std::size_t n = hangText(line);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+    TerminateProcess(GetCurrentProcess(), 1);
+}
+BOOL WINAPI onControl(DWORD type) {
+    if (type != CTRL_C_EVENT) return FALSE;
+    interruptedFlag = 1;
+    return TRUE;
+}
+} // namespace
+
+void crashReportLimit(int seconds) {
+    if (limitTimer) {
+        DeleteTimerQueueTimer(nullptr, limitTimer, INVALID_HANDLE_VALUE);
+        limitTimer = nullptr;
+    }
+    limitSeconds = seconds;
+    if (seconds > 0)
+        CreateTimerQueueTimer(&limitTimer, nullptr, hangTimer, nullptr,
+                              static_cast<DWORD>(seconds) * 1000, 0, WT_EXECUTEONLYONCE);
+}
+
+void interruptWatch() {
+    SetConsoleCtrlHandler(onControl, TRUE);
+}
+#else
+namespace {
+void hangAlarm(int) {
+    char line[700];
+    const std::size_t n = hangText(line);
+    (void)!::write(2, line, n);
+    _exit(1);
+}
+void onInterrupt(int) {
+    interruptedFlag = 1;
+}
+} // namespace
+
+void crashReportLimit(int seconds) {
+    static bool installed = false;
+    if (!installed) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = hangAlarm;
+        sigaction(SIGALRM, &action, nullptr);
+        installed = true;
+    }
+    limitSeconds = seconds;
+    itimerval timer{};
+    timer.it_value.tv_sec = seconds;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void interruptWatch() {
+    // No SA_RESTART: a read waiting for input returns, and the input ends there.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+}
+#endif
+
+bool interrupted() {
+    return interruptedFlag != 0;
 }

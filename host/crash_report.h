@@ -9,3 +9,13 @@
 void crashReportSet(const char* what);
 // Nothing of the plug-in's runs any more: an exit from now on is vorn-host's own.
 void crashReportClear();
+
+// A limit on what runs now: when it has not ended within seconds, the process ends with status
+// 1 after "the plug-in did not return within S s in ..." (no call into a plug-in can be taken
+// back, so the run cannot go on). 0 seconds: no limit. Disarmed by the next call.
+void crashReportLimit(int seconds);
+
+// Ctrl-C (SIGINT) from now on asks the run to end as if its input had ended: it interrupts a
+// wait for input, and the step that runs finishes first. True once it was pressed.
+void interruptWatch();
+bool interrupted();

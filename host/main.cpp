@@ -4,6 +4,7 @@
 #include "scenario_runner.h"
 #include "validator.h"
 
+#include "crash_report.h"
 #include "junit.h"
 
 #include <algorithm>
@@ -52,6 +53,10 @@ options of run:
   --record OUT      write the steps run to OUT, each followed by all it made the component do
                     as expectations, so that 'vorn-host run OUT' passes
   --junit FILE      write a JUnit XML report: one test case per scenario file
+  --timeout S       a step (a call into the plug-in) that has not returned within S seconds
+                    ends the run, naming the step; 0 to 3600, 0 for no limit (default 60)
+  Ctrl-C ends the run as the end of its input does: the component's teardown is shown and
+  the recording kept.
 options of validate:
   --seed N          seed of the random message sequences, 0 to 18446744073709551615
                     (default: random; always printed)
@@ -223,6 +228,12 @@ int run(int argc, char** argv) {
         } else if (arg == "--quiet") {
             if (args.leftover()) return usageError("--quiet takes no value");
             options.quiet = true;
+        } else if (arg == "--timeout") {
+            std::string value, error;
+            unsigned long long n = 0;
+            if (!args.value(value)) return usageError(arg + " needs a value");
+            if (!wholeNumber(arg, value, 0, 3600, n, error)) return usageError(error);
+            options.stepSeconds = static_cast<int>(n);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
         } else {
@@ -240,6 +251,7 @@ int run(int argc, char** argv) {
         options.record = &recording;
     }
     std::vector<JUnitCase> cases;
+    interruptWatch();
     // Each file starts afresh: the caller's environment comes back after it.
     const char* callerConfig = std::getenv("VORN_CONFIG");
     const std::string savedConfig = callerConfig ? callerConfig : "";

@@ -44,7 +44,7 @@ public:
         if (!options_.config.empty() && !useConfig(options_.config, 0)) return result_;
         std::string raw;
         int line = 0;
-        while (in.next(raw)) {
+        while (!interrupted() && in.next(raw)) {
             ++line;
             if (name_ == "-") { // typed (or piped) steps: the prompt's own words
                 const std::string word = raw.substr(0, raw.find_last_not_of(" \t\r") + 1);
@@ -70,14 +70,23 @@ public:
                 ++result_.steps;
                 if (step.isExpectation()) ++result_.expectations;
                 noteStep(step);
+                crashReportLimit(options_.stepSeconds);
                 execute(step);
+                crashReportLimit(0);
                 if (!step.isExpectation()) record(step);
+                // What was recorded is kept, however the run ends.
+                if (options_.record) options_.record->flush();
                 out_.flush();
                 if (result_.malformed && !options_.interactive) break;
             }
         }
+        if (interrupted() && !options_.quiet)
+            out_ << name_ << ": interrupted (Ctrl-C): the run ends here\n";
         // The component is ended, its teardown shown, however the run ends.
+        crashReportLimit(options_.stepSeconds);
         finish();
+        crashReportLimit(0);
+        if (options_.record) options_.record->flush();
         if (!result_.malformed && result_.steps == 0 && !options_.interactive) {
             fatal(line, "no steps: a scenario needs at least one step");
         }

@@ -11,6 +11,7 @@ struct RunOptions {
     std::string config; // default configuration file
     bool quiet = false;
     bool interactive = false; // keep going after a failure, prompt on a terminal
+    int stepSeconds = 60;     // a step that has not returned by then ends the run; 0: no limit
     // Where to write the steps run, each followed by every event it made as an expectation,
     // so that running what was written passes; null: not recorded.
     std::ostream* record = nullptr;
