@@ -1,5 +1,7 @@
 #include "crash_report.h"
 
+#include "lent_memory.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,13 +20,34 @@ namespace {
 
 char current[512] = "";
 bool installed = false;
+int alsoTo = -1; // where the report goes instead of standard error
+
+// What a read after its loan read.
+const char* loanText(LentKind kind) {
+    switch (kind) {
+    case LentKind::Reply:
+        return "a reply after handing it back";
+    case LentKind::Record:
+        return "a record after the call it was lent for";
+    default:
+        return "a text after the call it was lent for";
+    }
+}
 
 #ifdef _WIN32
 LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
     char line[700];
-    const int n = std::snprintf(
-        line, sizeof line, "vorn-host: the plug-in crashed (exception 0x%08lx) in %s\n",
-        static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), current);
+    const EXCEPTION_RECORD& e = *info->ExceptionRecord;
+    LentKind kind;
+    const bool afterLoan =
+        e.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.NumberParameters >= 2 &&
+        wasTakenBack(reinterpret_cast<const void*>(e.ExceptionInformation[1]), kind);
+    const int n =
+        afterLoan ? std::snprintf(line, sizeof line, "vorn-host: the plug-in read %s (%s) in %s\n",
+                                  loanText(kind), "[read-after-loan]", current)
+                  : std::snprintf(line, sizeof line,
+                                  "vorn-host: the plug-in crashed (exception 0x%08lx) in %s\n",
+                                  static_cast<unsigned long>(e.ExceptionCode), current);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
     return EXCEPTION_CONTINUE_SEARCH;
@@ -35,32 +58,39 @@ void install() {
 }
 #else
 // Only async-signal-safe calls: the text is put together by hand.
-void reportCrash(int signal) {
+void reportCrash(int signal, siginfo_t* info, void*) {
     char line[700];
     std::size_t n = 0;
     auto put = [&](const char* text) {
         for (; *text && n < sizeof line - 2; ++text)
             line[n++] = *text;
     };
-    char number[8];
-    std::size_t digits = 0;
-    for (int s = signal; s > 0 && digits < sizeof number; s /= 10)
-        number[digits++] = static_cast<char>('0' + s % 10);
-    put("vorn-host: the plug-in crashed (signal ");
-    while (digits > 0 && n < sizeof line - 2)
-        line[n++] = number[--digits];
-    put(") in ");
+    LentKind kind;
+    if ((signal == SIGSEGV || signal == SIGBUS) && info && wasTakenBack(info->si_addr, kind)) {
+        put("vorn-host: the plug-in read ");
+        put(loanText(kind));
+        put(" ([read-after-loan]) in ");
+    } else {
+        char number[8];
+        std::size_t digits = 0;
+        for (int s = signal; s > 0 && digits < sizeof number; s /= 10)
+            number[digits++] = static_cast<char>('0' + s % 10);
+        put("vorn-host: the plug-in crashed (signal ");
+        while (digits > 0 && n < sizeof line - 2)
+            line[n++] = number[--digits];
+        put(") in ");
+    }
     put(current);
     line[n++] = '\n';
-    (void)!::write(2, line, n);
+    (void)!::write(alsoTo >= 0 ? alsoTo : 2, line, n);
     ::raise(signal); // the handler was reset: the process ends by the signal itself
 }
 
 void install() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = reportCrash;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_sigaction = reportCrash;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER | SA_SIGINFO;
     for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
         sigaction(signal, &action, nullptr);
 }
@@ -69,7 +99,8 @@ void install() {
 // At exit: when something of the plug-in's was running, it was the plug-in that ended the
 // process, in the middle of a step; the run did not finish and must not look as if it had.
 void reportExit() {
-    if (!current[0]) return;
+    // In a check's child the report to the parent judges an early exit (it has no verdict).
+    if (!current[0] || alsoTo >= 0) return;
     std::fflush(stdout);
     std::fprintf(stderr, "vorn-host: the plug-in ended the process (exit) in %s\n", current);
     std::fflush(stderr);
@@ -85,6 +116,10 @@ void crashReportSet(const char* what) {
         installed = true;
     }
     std::snprintf(current, sizeof current, "%s", what);
+}
+
+void crashReportAlsoTo(int fd) {
+    alsoTo = fd;
 }
 
 void crashReportClear() {

@@ -1,7 +1,10 @@
 #include "emulated_host.h"
 
+#include "lent_memory.h"
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 const char panelShownReply[] = "OK";
@@ -15,7 +18,21 @@ EmulatedHost::EmulatedHost(Facility f) : facility(std::move(f)) {
 
 EmulatedHost::~EmulatedHost() {
     destroy();
+    for (const char* reply : outstanding_)
+        takeBack(const_cast<char*>(reply));
+    for (const char* reply : kept_)
+        takeBack(const_cast<char*>(reply));
 }
+
+namespace {
+// A copy of text on lent pages (lent_memory.h), NUL-terminated.
+char* lentCopy(const std::string& text, LentKind kind) {
+    char* copy = lendBytes(text.size() + 1, kind);
+    if (!copy) throw std::bad_alloc();
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+} // namespace
 
 void EmulatedHost::collectDebug() {
     for (std::string& text : DebugTap::instance().take())
@@ -26,11 +43,11 @@ const char* EmulatedHost::send(const char* text, int mode) {
     if (!monitor.mayHandleSend()) return nullptr;
     collectDebug();
     if (mode == VORN_SEND_RELEASE) {
-        auto found = outstanding_.find(text);
-        if (found != outstanding_.end()) {
-            outstanding_.erase(found);
+        if (outstanding_.erase(text) == 1) {
+            takeBack(const_cast<char*>(text));
             ++repliesBack;
         } else if (kept_.erase(text) == 1) {
+            takeBack(const_cast<char*>(text));
             ++repliesBack; // late, and reported when the call that got it ended
         } else {
             monitor.breach(ContractRule::UnknownReply,
@@ -59,10 +76,8 @@ const char* EmulatedHost::send(const char* text, int mode) {
     if (command.word == "SD") {
         std::optional<std::string> reply = facility.lookup(command.texts[0]);
         if (!reply) return nullptr;
-        auto buffer = std::make_unique<char[]>(reply->size() + 1);
-        std::memcpy(buffer.get(), reply->c_str(), reply->size() + 1);
-        const char* given = buffer.get();
-        outstanding_.emplace(given, std::move(buffer));
+        const char* given = lentCopy(*reply, LentKind::Reply);
+        outstanding_.insert(given);
         ++repliesOut;
         events.back().hasReply = true;
         events.back().reply = *reply;
@@ -173,10 +188,10 @@ char* EmulatedHost::dispatch(void* data, int type) {
 void EmulatedHost::afterCall() {
     collectDebug();
     monitor.collectForeignSends();
-    for (auto& [reply, buffer] : outstanding_) {
+    for (const char* reply : outstanding_) {
         monitor.breach(ContractRule::ReplyKept,
                        "a reply was still held when the call that got it returned");
-        kept_.emplace(reply, std::move(buffer));
+        kept_.insert(reply);
     }
     outstanding_.clear();
 }
@@ -196,13 +211,17 @@ void EmulatedHost::deliverPending() {
         events.push_back({HostEvent::Delivered, "report " + std::to_string(d.device) + " " +
                                                     std::to_string(d.contact) + " " +
                                                     std::to_string(d.state)});
-        HostDeviceRecord record{d.device, 0, d.contact, d.state};
-        const HostDeviceRecord lent = record;
+        auto* record = reinterpret_cast<HostDeviceRecord*>(
+            lendBytes(sizeof(HostDeviceRecord), LentKind::Record));
+        if (!record) throw std::bad_alloc();
+        *record = HostDeviceRecord{d.device, 0, d.contact, d.state};
+        const HostDeviceRecord lent = *record;
         ++reportsDelivered;
-        dispatch(&record, VORN_MSG_DEVICE_REPORT);
-        if (std::memcmp(&record, &lent, sizeof record) != 0)
+        dispatch(record, VORN_MSG_DEVICE_REPORT);
+        if (std::memcmp(record, &lent, sizeof lent) != 0)
             monitor.breach(ContractRule::ChangedBorrowed,
                            "the component wrote into the device record");
+        takeBack(reinterpret_cast<char*>(record));
     }
 }
 
@@ -210,12 +229,13 @@ std::string EmulatedHost::parentCommand(const std::string* text, bool& answered,
     answered = false;
     std::string answer;
     if (!component_) return answer;
-    // The component gets its own copy, which must be unchanged afterwards.
-    std::string copy = text ? *text : std::string();
-    char* result = dispatch(text ? copy.data() : nullptr, VORN_MSG_PARENT);
-    if (text && copy != *text)
+    // The component gets its own copy, lent for the call, which must be unchanged afterwards.
+    char* copy = text ? lentCopy(*text, LentKind::Text) : nullptr;
+    char* result = dispatch(copy, VORN_MSG_PARENT);
+    if (copy && *text != copy)
         monitor.breach(ContractRule::ChangedBorrowed,
                        "the component changed the parent-command text");
+    if (copy) takeBack(copy);
     if (result) {
         answered = true;
         answer = result;
@@ -240,13 +260,20 @@ std::string EmulatedHost::parentCommand(const std::string* text, bool& answered,
 void EmulatedHost::press(const std::string& panel, const std::string& control) {
     events.push_back({HostEvent::Delivered, "press '" + panel + "' '" + control + "'"});
     // Lent for the call: the record and its texts, copies of the host's, compared afterwards.
-    std::string panelText = panel, controlText = control;
-    HostButtonRecord record{0, 0, panelText.c_str(), controlText.c_str()};
-    const HostButtonRecord lent = record;
-    dispatch(&record, VORN_MSG_BUTTON);
-    if (std::memcmp(&record, &lent, sizeof record) != 0 || panelText != panel ||
-        controlText != control)
+    char* panelText = lentCopy(panel, LentKind::Text);
+    char* controlText = lentCopy(control, LentKind::Text);
+    auto* record =
+        reinterpret_cast<HostButtonRecord*>(lendBytes(sizeof(HostButtonRecord), LentKind::Record));
+    if (!record) throw std::bad_alloc();
+    *record = HostButtonRecord{0, 0, panelText, controlText};
+    const HostButtonRecord lent = *record;
+    dispatch(record, VORN_MSG_BUTTON);
+    if (std::memcmp(record, &lent, sizeof lent) != 0 || panel != panelText ||
+        control != controlText)
         monitor.breach(ContractRule::ChangedBorrowed, "the component wrote into the button record");
+    takeBack(reinterpret_cast<char*>(record));
+    takeBack(panelText);
+    takeBack(controlText);
     deliverPending();
 }
 

@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,10 +115,11 @@ private:
 
     vorn_client_callback* component_ = nullptr;
     std::deque<Delivery> pending_;
-    std::map<const char*, std::unique_ptr<char[]>> outstanding_;
+    // Replies lent (lent_memory.h): their pages become unreadable when they come back.
+    std::set<const char*> outstanding_;
     // Replies still held when the call that got them returned: reported once, taken back
     // quietly if they come back later.
-    std::map<const char*, std::unique_ptr<char[]>> kept_;
+    std::set<const char*> kept_;
     // Answers the host has not handed back yet (held by a parent command with hold).
     std::vector<char*> held_;
     std::map<std::int32_t, Timer> timers_;

@@ -1,5 +1,7 @@
 #include "validator.h"
 
+#include "crash_report.h"
+
 #include "emulated_host.h"
 #include "junit.h"
 #include "plugin.h"
@@ -570,6 +572,18 @@ Outcome judged(const std::string& report, const std::string& howItEnded) {
     return outcome;
 }
 
+// What a crashed child's report says of its crash ("vorn-host: the plug-in read a reply after
+// handing it back ([read-after-loan]) in ..."), as ": what"; empty when it says nothing.
+std::string crashLine(const std::string& report) {
+    const std::string lead = "vorn-host: the plug-in ";
+    const std::size_t at = report.find(lead);
+    // "crashed (signal 11)" says no more than the signal itself.
+    if (at == std::string::npos || report.compare(at + lead.size(), 7, "crashed") == 0) return {};
+    std::string line = report.substr(at + lead.size());
+    line = line.substr(0, line.find_first_of("\r\n"));
+    return ": " + line.substr(0, line.find(" in the check "));
+}
+
 // Says how long a child may go on: false once it has run past the check's limit, or made no
 // progress for the hang limit; then outcome says which.
 class Watch {
@@ -678,7 +692,7 @@ Outcome isolated(const ValidatorCheck& check, const std::string& plugin,
         outcome.kind = Outcome::Crashed;
         char hex[32];
         std::snprintf(hex, sizeof hex, "exception 0x%08lx", static_cast<unsigned long>(code));
-        outcome.detail = hex;
+        outcome.detail = hex + crashLine(text);
         return outcome;
     }
     return judged(text, "exit status " + std::to_string(code));
@@ -712,6 +726,8 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const std::s
             }
         };
         progressHook = [] { (void)!write(reportTo, ".", 1); };
+        crashReportSet((std::string("the check ") + check.name).c_str());
+        crashReportAlsoTo(reportTo); // a crash's report, for the parent's verdict
         DebugTap::instance().take(); // what an earlier check left behind is not this one's
         writeAll(verdictRecord(
             check.run(CheckContext{plugin, seed, options.iterations, absolutePath(path)})));
@@ -743,7 +759,7 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const std::s
     if (expired) return outcome;
     if (WIFSIGNALED(status)) {
         outcome.kind = Outcome::Crashed;
-        outcome.detail = "signal " + std::to_string(WTERMSIG(status));
+        outcome.detail = "signal " + std::to_string(WTERMSIG(status)) + crashLine(text);
         return outcome;
     }
     return judged(text, "exit status " + std::to_string(WEXITSTATUS(status)));
@@ -789,6 +805,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                                 1000000007ull;
     if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
         const ValidatorCheck* check = findValidatorCheck(options.child.front());
+        crashReportSet((std::string("the check ") + check->name).c_str()); // to the report
+        crashReportAlsoTo(1); // standard output: the report file
         static std::ostream* report = &out;
         progressHook = [] { *report << '.' << std::flush; };
         out << verdictRecord(

@@ -41,6 +41,9 @@ const std::vector<ContractRuleText>& contractRules() {
          "an answer buffer is new each time: one not yet handed back is never given again"},
         {ContractRule::ChangedBorrowed, "changed-borrowed",
          "what the host lends for one call (texts, records) is only read"},
+        {ContractRule::ReadAfterLoan, "read-after-loan",
+         "what the host lends is read only while the loan lasts: a reply until its hand-back, a "
+         "record or text during its call"},
         {ContractRule::ForeignThread, "foreign-thread", "send is called only on the host's thread"},
         {ContractRule::OutsideCall, "outside-call",
          "send is called only while the host is calling the component"},

@@ -11,8 +11,10 @@
 // - writes into what the host lends for one call: the parent-command text, the button record
 //   and its texts, the device record;
 // - the end of a life: "AS" sent exactly once, as the last command.
-// What is not: a read of a reply after its hand-back, or of a borrowed record after its call,
-// is seen only when it crashes the plug-in; the emulator does not poison what it lent.
+// - reads of what was lent after the loan ended (a reply after its hand-back, a record or text
+//   after its call): what the host lends lies on pages of their own that become unreadable
+//   when the loan ends (lent_memory.h), so such a read faults at once, and the crash report
+//   names the rule. The last 1024 loans stay unreadable; a read of an older one is not seen.
 #pragma once
 
 #include <atomic>
@@ -31,6 +33,7 @@ enum class ContractRule {
     EmptyAnswer,
     AnswerReused,
     ChangedBorrowed,
+    ReadAfterLoan,
     ForeignThread,
     OutsideCall,
     NoAS,

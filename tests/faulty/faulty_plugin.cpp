@@ -15,6 +15,8 @@
 //                       every tick of timer 1
 //   VORN_FAULT_EXIT     the same, but it ends its process with exit(0) at its 40th message, or
 //                       at the parent command "exit"
+//   VORN_FAULT_LATE     the same, but at every parent command it looks up "SD 'A'", hands the
+//                       reply back, and reads it again at its next message
 #include "vorn_host_contract.h"
 
 #include <cstdint>
@@ -73,6 +75,15 @@ public:
         if (!started_) started_ = start();
 #elif defined(VORN_FAULT_EXIT)
         if (messages_ == 40 || (text && std::strcmp(text, "exit") == 0)) std::exit(0);
+#elif defined(VORN_FAULT_LATE)
+        if (handedBack_) seen_ += *static_cast<volatile const char*>(handedBack_);
+        handedBack_ = nullptr;
+        if (text && host_) {
+            if (const char* reply = host_->send("SD 'A'", VORN_SEND_COMMAND)) {
+                host_->send(reply, VORN_SEND_RELEASE);
+                handedBack_ = reply; // kept past its hand-back
+            }
+        }
 #elif defined(VORN_FAULT_TIMERS)
         if (type == VORN_MSG_TIMER && reinterpret_cast<std::intptr_t>(data) == 1 && host_)
             host_->send("ET 2 1", VORN_SEND_COMMAND);
@@ -126,6 +137,8 @@ private:
     bool started_ = false;
 #endif
     bool sent_ = false;
+    const char* handedBack_ = nullptr;
+    int seen_ = 0;
     HostClient* host_;
     int messages_ = 0;
 };
