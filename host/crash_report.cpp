@@ -22,6 +22,30 @@ char current[512] = "";
 bool installed = false;
 int alsoTo = -1; // where the report goes instead of standard error
 
+// A line put together by hand, for signal handlers and timer threads: no allocation, no stdio.
+struct Line {
+    char text[700];
+    std::size_t n = 0;
+    void put(const char* piece) {
+        for (; *piece && n < sizeof text - 2; ++piece)
+            text[n++] = *piece;
+    }
+    void put(int number) {
+        char digits[12];
+        std::size_t count = 0;
+        for (; number > 0 && count < sizeof digits; number /= 10)
+            digits[count++] = static_cast<char>('0' + number % 10);
+        while (count > 0 && n < sizeof text - 2)
+            text[n++] = digits[--count];
+    }
+    // Ends the line with the running step and a line feed; its size.
+    std::size_t end(const char* where) {
+        put(where);
+        text[n++] = '\n';
+        return n;
+    }
+};
+
 // What a read after its loan read.
 const char* loanText(LentKind kind) {
     switch (kind) {
@@ -59,30 +83,19 @@ void install() {
 #else
 // Only async-signal-safe calls: the text is put together by hand.
 void reportCrash(int signal, siginfo_t* info, void*) {
-    char line[700];
-    std::size_t n = 0;
-    auto put = [&](const char* text) {
-        for (; *text && n < sizeof line - 2; ++text)
-            line[n++] = *text;
-    };
+    Line line;
     LentKind kind;
     if ((signal == SIGSEGV || signal == SIGBUS) && info && wasTakenBack(info->si_addr, kind)) {
-        put("vorn-host: the plug-in read ");
-        put(loanText(kind));
-        put(" ([read-after-loan]) in ");
+        line.put("vorn-host: the plug-in read ");
+        line.put(loanText(kind));
+        line.put(" ([read-after-loan]) in ");
     } else {
-        char number[8];
-        std::size_t digits = 0;
-        for (int s = signal; s > 0 && digits < sizeof number; s /= 10)
-            number[digits++] = static_cast<char>('0' + s % 10);
-        put("vorn-host: the plug-in crashed (signal ");
-        while (digits > 0 && n < sizeof line - 2)
-            line[n++] = number[--digits];
-        put(") in ");
+        line.put("vorn-host: the plug-in crashed (signal ");
+        line.put(signal);
+        line.put(") in ");
     }
-    put(current);
-    line[n++] = '\n';
-    (void)!::write(alsoTo >= 0 ? alsoTo : 2, line, n);
+    const std::size_t n = line.end(current);
+    (void)!::write(alsoTo >= 0 ? alsoTo : 2, line.text, n);
     ::raise(signal); // the handler was reset: the process ends by the signal itself
 }
 
@@ -131,25 +144,13 @@ namespace {
 int limitSeconds = 0;
 volatile std::sig_atomic_t interruptedFlag = 0;
 
-// The text of a hang, put together by hand: it is written from a signal handler or a timer
-// thread while the plug-in runs.
-std::size_t hangText(char (&line)[700]) {
-    std::size_t n = 0;
-    auto put = [&](const char* text) {
-        for (; *text && n < sizeof line - 2; ++text)
-            line[n++] = *text;
-    };
-    char number[8];
-    std::size_t digits = 0;
-    for (int s = limitSeconds; s > 0 && digits < sizeof number; s /= 10)
-        number[digits++] = static_cast<char>('0' + s % 10);
-    put("vorn-host: the plug-in did not return within ");
-    while (digits > 0 && n < sizeof line - 2)
-        line[n++] = number[--digits];
-    put(" s in ");
-    put(current);
-    line[n++] = '\n';
-    return n;
+// The text of a hang: it is written from a signal handler or a timer thread while the plug-in
+// runs.
+std::size_t hangText(Line& line) {
+    line.put("vorn-host: the plug-in did not return within ");
+    line.put(limitSeconds);
+    line.put(" s in ");
+    return line.end(current);
 }
 } // namespace
 
@@ -157,10 +158,10 @@ std::size_t hangText(char (&line)[700]) {
 namespace {
 HANDLE limitTimer = nullptr;
 VOID CALLBACK hangTimer(PVOID, BOOLEAN) {
-    char line[700];
+    Line line;
     const std::size_t n = hangText(line);
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.text, static_cast<DWORD>(n), &written, nullptr);
     TerminateProcess(GetCurrentProcess(), 1);
 }
 BOOL WINAPI onControl(DWORD type) {
@@ -187,9 +188,9 @@ void interruptWatch() {
 #else
 namespace {
 void hangAlarm(int) {
-    char line[700];
+    Line line;
     const std::size_t n = hangText(line);
-    (void)!::write(2, line, n);
+    (void)!::write(2, line.text, n);
     _exit(1);
 }
 void onInterrupt(int) {
