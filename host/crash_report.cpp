@@ -20,7 +20,7 @@ namespace {
 
 char current[512] = "";
 bool installed = false;
-int alsoTo = -1; // where the report goes instead of standard error
+int reportTo = -1; // where the report goes instead of standard error
 
 // A line put together by hand, for signal handlers and timer threads: no allocation, no stdio.
 struct Line {
@@ -95,7 +95,7 @@ void reportCrash(int signal, siginfo_t* info, void*) {
         line.put(") in ");
     }
     const std::size_t n = line.end(current);
-    (void)!::write(alsoTo >= 0 ? alsoTo : 2, line.text, n);
+    (void)!::write(reportTo >= 0 ? reportTo : 2, line.text, n);
     ::raise(signal); // the handler was reset: the process ends by the signal itself
 }
 
@@ -113,7 +113,7 @@ void install() {
 // process, in the middle of a step; the run did not finish and must not look as if it had.
 void reportExit() {
     // In a check's child the report to the parent judges an early exit (it has no verdict).
-    if (!current[0] || alsoTo >= 0) return;
+    if (!current[0] || reportTo >= 0) return;
     std::fflush(stdout);
     std::fprintf(stderr, "vorn-host: the plug-in ended the process (exit) in %s\n", current);
     std::fflush(stderr);
@@ -131,8 +131,8 @@ void crashReportSet(const char* what) {
     std::snprintf(current, sizeof current, "%s", what);
 }
 
-void crashReportAlsoTo(int fd) {
-    alsoTo = fd;
+void crashReportTo(int fd) {
+    reportTo = fd;
 }
 
 void crashReportClear() {

@@ -10,7 +10,7 @@
 void crashReportSet(const char* what);
 // The report goes to this descriptor instead of standard error (a check's report to its
 // parent); -1: standard error.
-void crashReportAlsoTo(int fd);
+void crashReportTo(int fd);
 // Nothing of the plug-in's runs any more: an exit from now on is vorn-host's own.
 void crashReportClear();
 

@@ -32,6 +32,13 @@ char* lentCopy(const std::string& text, LentKind kind) {
     std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
+// A record on lent pages, holding value.
+template <class Record> Record* lentRecord(const Record& value) {
+    auto* record = reinterpret_cast<Record*>(lendBytes(sizeof(Record), LentKind::Record));
+    if (!record) throw std::bad_alloc();
+    *record = value;
+    return record;
+}
 } // namespace
 
 void EmulatedHost::collectDebug() {
@@ -45,10 +52,8 @@ const char* EmulatedHost::send(const char* text, int mode) {
     if (mode == VORN_SEND_RELEASE) {
         if (outstanding_.erase(text) == 1) {
             takeBack(const_cast<char*>(text));
-            ++repliesBack;
-        } else if (kept_.erase(text) == 1) {
+        } else if (kept_.erase(text) == 1) { // late, and reported when the call that got it ended
             takeBack(const_cast<char*>(text));
-            ++repliesBack; // late, and reported when the call that got it ended
         } else {
             monitor.breach(ContractRule::UnknownReply,
                            "a reply was handed back that the host did not give (or twice)");
@@ -78,7 +83,6 @@ const char* EmulatedHost::send(const char* text, int mode) {
         if (!reply) return nullptr;
         const char* given = lentCopy(*reply, LentKind::Reply);
         outstanding_.insert(given);
-        ++repliesOut;
         events.back().hasReply = true;
         events.back().reply = *reply;
         return given;
@@ -211,11 +215,8 @@ void EmulatedHost::deliverPending() {
         events.push_back({HostEvent::Delivered, "report " + std::to_string(d.device) + " " +
                                                     std::to_string(d.contact) + " " +
                                                     std::to_string(d.state)});
-        auto* record = reinterpret_cast<HostDeviceRecord*>(
-            lendBytes(sizeof(HostDeviceRecord), LentKind::Record));
-        if (!record) throw std::bad_alloc();
-        *record = HostDeviceRecord{d.device, 0, d.contact, d.state};
-        const HostDeviceRecord lent = *record;
+        const HostDeviceRecord lent{d.device, 0, d.contact, d.state};
+        HostDeviceRecord* record = lentRecord(lent);
         ++reportsDelivered;
         dispatch(record, VORN_MSG_DEVICE_REPORT);
         if (std::memcmp(record, &lent, sizeof lent) != 0)
@@ -225,10 +226,8 @@ void EmulatedHost::deliverPending() {
     }
 }
 
-std::string EmulatedHost::parentCommand(const std::string* text, bool& answered, bool hold) {
-    answered = false;
-    std::string answer;
-    if (!component_) return answer;
+void EmulatedHost::parentCommand(const std::string* text, bool hold) {
+    if (!component_) return;
     // The component gets its own copy, lent for the call, which must be unchanged afterwards.
     char* copy = text ? lentCopy(*text, LentKind::Text) : nullptr;
     char* result = dispatch(copy, VORN_MSG_PARENT);
@@ -236,25 +235,22 @@ std::string EmulatedHost::parentCommand(const std::string* text, bool& answered,
         monitor.breach(ContractRule::ChangedBorrowed,
                        "the component changed the parent-command text");
     if (copy) takeBack(copy);
+    // Shown after what handing it back made the component do, as the host saw it.
+    HostEvent answer(HostEvent::Answer, result ? result : "");
+    answer.hasReply = result != nullptr;
     if (result) {
-        answered = true;
-        answer = result;
-        if (answer.empty())
+        if (!*result)
             monitor.breach(ContractRule::EmptyAnswer, "an empty answer buffer instead of none");
-        if (std::find(held_.begin(), held_.end(), result) != held_.end()) {
+        if (std::find(held_.begin(), held_.end(), result) != held_.end())
             monitor.breach(ContractRule::AnswerReused,
                            "an answer buffer was given out again before it came back");
-            result = nullptr; // it is handed back once, as the one held
-        }
-        if (result && hold)
+        else if (hold)
             held_.push_back(result);
-        else if (result)
-            dispatch(result, VORN_MSG_RELEASE);
+        else
+            dispatch(result, VORN_MSG_RELEASE); // a reused one is handed back once, as held
     }
-    events.push_back({HostEvent::Answer, answered ? answer : std::string()});
-    events.back().hasReply = answered;
+    events.push_back(std::move(answer));
     deliverPending();
-    return answer;
 }
 
 void EmulatedHost::press(const std::string& panel, const std::string& control) {
@@ -262,11 +258,8 @@ void EmulatedHost::press(const std::string& panel, const std::string& control) {
     // Lent for the call: the record and its texts, copies of the host's, compared afterwards.
     char* panelText = lentCopy(panel, LentKind::Text);
     char* controlText = lentCopy(control, LentKind::Text);
-    auto* record =
-        reinterpret_cast<HostButtonRecord*>(lendBytes(sizeof(HostButtonRecord), LentKind::Record));
-    if (!record) throw std::bad_alloc();
-    *record = HostButtonRecord{0, 0, panelText, controlText};
-    const HostButtonRecord lent = *record;
+    const HostButtonRecord lent{0, 0, panelText, controlText};
+    HostButtonRecord* record = lentRecord(lent);
     dispatch(record, VORN_MSG_BUTTON);
     if (std::memcmp(record, &lent, sizeof lent) != 0 || panel != panelText ||
         control != controlText)

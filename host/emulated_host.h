@@ -49,10 +49,7 @@ public:
     // Deliveries into the component. Each also delivers what the facility queued in return.
     // A parent command's answer is handed back at once, or, with hold, kept until release()
     // or the component's end. A null text is a parent command with null data.
-    std::string parentCommand(const std::string* text, bool& answered, bool hold = false);
-    std::string parentCommand(const std::string& text, bool& answered) {
-        return parentCommand(&text, answered);
-    }
+    void parentCommand(const std::string* text, bool hold = false);
     // Hands back the kept answer k (counting from the oldest, modulo how many are kept);
     // nothing when none is kept.
     void release(std::int64_t k);
@@ -87,8 +84,6 @@ public:
     // Every breach of the host contract this host saw (contract_monitor.h has the rules).
     ContractMonitor monitor;
     int reportsDelivered = 0; // device reports delivered to the component since it was made
-    int repliesOut = 0;
-    int repliesBack = 0;
     std::size_t outstandingReplies() const { return outstanding_.size(); }
     struct Timer {
         std::int64_t period;

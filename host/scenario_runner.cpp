@@ -297,13 +297,11 @@ private:
         return true;
     }
     bool parent(const ScenarioStep& step) override {
-        bool answered = false;
-        host_->parentCommand(step.text, answered);
+        host_->parentCommand(&step.text);
         return true;
     }
     bool hold(const ScenarioStep& step) override {
-        bool answered = false;
-        host_->parentCommand(&step.text, answered, true);
+        host_->parentCommand(&step.text, true);
         return true;
     }
     bool release(const ScenarioStep& step) override {
@@ -338,8 +336,7 @@ private:
     }
     bool message(const ScenarioStep& step) override {
         if (number(step, 0) == VORN_MSG_PARENT) {
-            bool answered = false;
-            host_->parentCommand(nullptr, answered, true);
+            host_->parentCommand(nullptr, true);
             return true;
         }
         host_->message(number(step, 0));

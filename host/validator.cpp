@@ -24,6 +24,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <poll.h>
@@ -65,6 +66,23 @@ void progress() {
 constexpr char verdictMark = '\x01';
 std::string verdictRecord(const std::string& problem) {
     return std::string(1, verdictMark) + (problem.empty() ? "P" : "F" + problem);
+}
+
+// Runs a check for a parent process, reporting to fd (a pipe on Linux, the report file that is
+// standard output on Windows): its progress, a crash's report, and at its end its verdict.
+void runForParent(const ValidatorCheck& check, const CheckContext& context, int fd) {
+    static int reportTo = -1;
+    reportTo = fd;
+    progressHook = [] { (void)!write(reportTo, ".", 1); };
+    crashReportSet((std::string("the check ") + check.name).c_str());
+    crashReportTo(fd);
+    DebugTap::instance().take(); // what an earlier check left behind is not this one's
+    const std::string record = verdictRecord(check.run(context));
+    for (std::size_t done = 0; done < record.size();) {
+        const auto n = write(fd, record.data() + done, static_cast<unsigned>(record.size() - done));
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 // The folder replays and the empty configuration are written to.
@@ -291,8 +309,7 @@ private:
             host_.press(step.text, step.text2);
             break;
         case Step::Parent: {
-            bool answered = false;
-            host_.parentCommand(step.nullText ? nullptr : &step.text, answered, true);
+            host_.parentCommand(step.nullText ? nullptr : &step.text, true);
             if (step.release >= 0) host_.release(step.release);
             break;
         }
@@ -717,20 +734,8 @@ Outcome isolated(const ValidatorCheck& check, const Plugin& plugin, const std::s
     }
     if (pid == 0) {
         close(channel[0]);
-        static int reportTo = channel[1];
-        auto writeAll = [](const std::string& text) {
-            for (std::size_t done = 0; done < text.size();) {
-                const ssize_t n = write(reportTo, text.data() + done, text.size() - done);
-                if (n <= 0) return;
-                done += static_cast<std::size_t>(n);
-            }
-        };
-        progressHook = [] { (void)!write(reportTo, ".", 1); };
-        crashReportSet((std::string("the check ") + check.name).c_str());
-        crashReportAlsoTo(reportTo); // a crash's report, for the parent's verdict
-        DebugTap::instance().take(); // what an earlier check left behind is not this one's
-        writeAll(verdictRecord(
-            check.run(CheckContext{plugin, seed, options.iterations, absolutePath(path)})));
+        runForParent(check, CheckContext{plugin, seed, options.iterations, absolutePath(path)},
+                     channel[1]);
         _exit(0);
     }
     close(channel[1]);
@@ -795,7 +800,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
     // The battery's verdict is the same whatever the caller's environment holds: no labels,
     // neither from VORN_CONFIG nor from a vorn.ini beside the plug-in. A replay of a life runs
     // with a facility file that has none either.
-    setEnvironment("VORN_CONFIG", emptyConfiguration());
+    if (options.child.empty())
+        setEnvironment("VORN_CONFIG", emptyConfiguration()); // children inherit it
     // Every check's debug texts are caught, whether or not it makes a host of its own.
     DebugTap::instance();
     const std::uint64_t seed =
@@ -805,13 +811,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                                 1000000007ull;
     if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
         const ValidatorCheck* check = findValidatorCheck(options.child.front());
-        crashReportSet((std::string("the check ") + check->name).c_str()); // to the report
-        crashReportAlsoTo(1); // standard output: the report file
-        static std::ostream* report = &out;
-        progressHook = [] { *report << '.' << std::flush; };
-        out << verdictRecord(
-                   check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)}))
-            << std::flush;
+        out.flush();
+        runForParent(*check, CheckContext{plugin, seed, options.iterations, absolutePath(path)}, 1);
         return 0;
     }
     out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "

@@ -119,9 +119,15 @@ void vorn_config::Snapshot::index() {
         if (slot == 0) slot = i + 1;
     }
     attributeSlots = tableFor(attributes.size());
+    // Attributes come in file order: an entry's name is hashed once for all of its own.
+    std::uint32_t hashedEntry = UINT32_MAX, entryHash = 0;
     for (std::uint32_t i = 0; i < attributes.size(); ++i) {
         const Attribute& a = attributes[i];
-        const std::uint32_t hash = attributeHash(hashOf(at(a.entry)), at(a.name));
+        if (a.entry != hashedEntry) {
+            hashedEntry = a.entry;
+            entryHash = hashOf(at(a.entry));
+        }
+        const std::uint32_t hash = attributeHash(entryHash, at(a.name));
         // A later attribute of the same name in the same entry replaces the earlier one.
         slotOf(attributeSlots, hash, [&](std::uint32_t other) {
             const Attribute& b = attributes[other];

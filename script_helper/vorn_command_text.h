@@ -35,6 +35,8 @@ public:
 
     const char* c_str() const { return heap_ ? heap_.get() : inline_; }
     std::size_t size() const { return size_; }
+    // The text as a vorn_string (a copy), for what takes or returns one.
+    vorn_string str() const { return vorn_string(c_str(), size_); }
 
 private:
     static constexpr std::size_t inlineSize = 192;

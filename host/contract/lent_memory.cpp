@@ -1,6 +1,7 @@
 #include "lent_memory.h"
 
 #include <cstdint>
+#include <map>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,18 +15,15 @@ namespace {
 struct Loan {
     char* base = nullptr;  // the pages
     std::size_t bytes = 0; // their size
-    char* block = nullptr; // what was lent
     LentKind kind = LentKind::Text;
-    bool revoked = false;
 };
 
-// Loans open, and those taken back last. Fixed storage: the crash handler reads it.
-constexpr std::size_t maxLoans = 2048;
+// Loans open, by the block lent. Only the main thread lends and takes back.
+std::map<const char*, Loan> openLoans;
+// Loans taken back, oldest first from `oldest`: fixed storage, since the crash handler reads it.
 constexpr std::size_t quarantineSize = 1024;
-Loan loans[maxLoans];
-std::size_t revokedCount = 0;
-std::uint64_t revokedOrder[maxLoans]; // when each was taken back
-std::uint64_t clock = 0;
+Loan quarantine[quarantineSize];
+std::size_t oldest = 0;
 
 std::size_t pageSize() {
 #ifdef _WIN32
@@ -63,63 +61,34 @@ void unmapPages(char* base, std::size_t bytes) {
 #endif
 }
 
-// A free slot: an unused one, else the loan taken back longest ago, whose pages go back.
-Loan* freeSlot() {
-    Loan* oldest = nullptr;
-    for (Loan& loan : loans) {
-        if (!loan.base) return &loan;
-        if (loan.revoked && (!oldest || revokedOrder[&loan - loans] < revokedOrder[oldest - loans]))
-            oldest = &loan;
-    }
-    if (!oldest) return nullptr;
-    unmapPages(oldest->base, oldest->bytes);
-    *oldest = Loan();
-    --revokedCount;
-    return oldest;
-}
-
 } // namespace
 
 char* lendBytes(std::size_t size, LentKind kind) {
     static const std::size_t page = pageSize();
-    // Past the quarantine, the oldest taken-back loan's pages go back to the system.
-    if (revokedCount >= quarantineSize) {
-        Loan* oldest = nullptr;
-        for (Loan& loan : loans)
-            if (loan.revoked &&
-                (!oldest || revokedOrder[&loan - loans] < revokedOrder[oldest - loans]))
-                oldest = &loan;
-        if (oldest) {
-            unmapPages(oldest->base, oldest->bytes);
-            *oldest = Loan();
-            --revokedCount;
-        }
-    }
-    Loan* slot = freeSlot();
-    if (!slot) return nullptr;
     const std::size_t bytes = (size + page - 1) / page * page + (size == 0 ? page : 0);
     char* base = mapPages(bytes);
     if (!base) return nullptr;
-    *slot = Loan{base, bytes, base + bytes - size, kind, false};
-    return slot->block;
+    char* block = base + bytes - size;
+    openLoans[block] = Loan{base, bytes, kind};
+    return block;
 }
 
 void takeBack(char* block) {
-    for (Loan& loan : loans) {
-        if (loan.base && !loan.revoked && loan.block == block) {
-            protectPages(loan.base, loan.bytes);
-            loan.revoked = true;
-            revokedOrder[&loan - loans] = ++clock;
-            ++revokedCount;
-            return;
-        }
-    }
+    const auto found = openLoans.find(block);
+    if (found == openLoans.end()) return;
+    protectPages(found->second.base, found->second.bytes);
+    // The oldest loan in quarantine makes room: its pages go back to the system.
+    Loan& slot = quarantine[oldest];
+    if (slot.base) unmapPages(slot.base, slot.bytes);
+    slot = found->second;
+    oldest = (oldest + 1) % quarantineSize;
+    openLoans.erase(found);
 }
 
 bool wasTakenBack(const void* address, LentKind& kind) {
     const char* a = static_cast<const char*>(address);
-    for (const Loan& loan : loans) {
-        if (loan.base && loan.revoked && a >= loan.base && a < loan.base + loan.bytes) {
+    for (const Loan& loan : quarantine) {
+        if (loan.base && a >= loan.base && a < loan.base + loan.bytes) {
             kind = loan.kind;
             return true;
         }

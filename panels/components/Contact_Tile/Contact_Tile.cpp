@@ -39,8 +39,7 @@ void Contact_Tile::applyLabel() {
         textPut("text", buttonText, panelText, controlId);
         return;
     }
-    const vorn_command_text entryName("instances.", instance);
-    vorn_config entry(vorn_string(entryName.c_str(), entryName.size()));
+    vorn_config entry(vorn_command_text("instances.", instance).str());
     textPut("text", entry.attr("idtext"), panelText, controlId);
 }
 
@@ -78,11 +77,10 @@ vorn_string Contact_Tile::answerQuery(const vorn_string& what) const {
             "useButton=", truthText(useButton), "\nsendGPI=", truthText(sendGPI),
             "\nuseText=", truthText(useText), "\nbuttonText=", buttonText,
             "\nstateSheet=", stateSheet, "\noffState=", offState, "\nonState=", onState);
-        return vorn_string(all.c_str(), all.size());
+        return all.str();
     }
     const auto pair = [&what](vorn_command_text::Piece value) {
-        const vorn_command_text text(what, "=", value);
-        return vorn_string(text.c_str(), text.size());
+        return vorn_command_text(what, "=", value).str();
     };
     if (what == "useButton") return pair(truthText(useButton));
     if (what == "sendGPI") return pair(truthText(sendGPI));
