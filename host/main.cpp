@@ -1,6 +1,6 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
 #include "plugin.h"
-#include "scenario_language.h"
+#include "step.h"
 #include "scenario_runner.h"
 #include "validator.h"
 

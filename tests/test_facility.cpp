@@ -38,18 +38,39 @@ TEST(Facility, LoadsInstancesStatesAndReportsProblemsByLine) {
     EXPECT_FALSE(Facility().load(path, problems));
 }
 
-TEST(Facility, RegistrationRanges) {
+namespace {
+struct Heard : ContactListener {
+    std::vector<std::string>* log;
+    std::string name;
+    Heard(std::vector<std::string>* l, std::string n) : log(l), name(std::move(n)) {}
+    void contactChanged(std::int32_t d, std::int32_t c, std::int32_t s) override {
+        log->push_back(name + " " + std::to_string(d) + " " + std::to_string(c) + " " +
+                       std::to_string(s));
+    }
+};
+} // namespace
+
+TEST(Facility, EachListenerHasItsOwnRangesAndHearsOfItsContacts) {
     Facility f;
-    f.registerRange(12, 3, 5, false);
-    EXPECT_TRUE(f.isRegistered(12, 4));
-    f.registerRange(12, 9, 9, true);
-    EXPECT_TRUE(f.isRegistered(12, 3));
-    EXPECT_TRUE(f.isRegistered(12, 9));
-    f.registerRange(12, 1, 1, false);
-    EXPECT_FALSE(f.isRegistered(12, 3));
-    EXPECT_FALSE(f.isRegistered(13, 1));
-    f.unregister(12);
-    EXPECT_FALSE(f.isRegistered(12, 1));
+    std::vector<std::string> log;
+    Heard a(&log, "a"), b(&log, "b");
+    f.registerRange(&b, 12, 3, 5, false);
+    f.registerRange(&a, 12, 4, 4, false);
+    f.registerRange(&a, 12, 9, 9, true);
+    EXPECT_TRUE(f.isRegistered(&a, 12, 9));
+    EXPECT_FALSE(f.isRegistered(&b, 12, 9));
+    f.setState(12, 4, 1); // both, in the order they registered
+    f.setState(12, 9, 1); // a only
+    f.setState(13, 4, 1); // nobody
+    EXPECT_EQ(log, (std::vector<std::string>{"b 12 4 1", "a 12 4 1", "a 12 9 1"}));
+    f.registerRange(&a, 12, 1, 1, false); // replaces a's ranges of device 12
+    EXPECT_FALSE(f.isRegistered(&a, 12, 4));
+    EXPECT_TRUE(f.isRegistered(&b, 12, 4));
+    f.unregister(&b, 12);
+    EXPECT_FALSE(f.hasRegistrations(&b));
+    f.forget(&a);
+    EXPECT_FALSE(f.hasRegistrations(&a));
+    EXPECT_EQ(f.state(12, 9), 1);
 }
 
 namespace {

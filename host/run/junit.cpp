@@ -1,6 +1,6 @@
 #include "junit.h"
 
-#include "scenario_language.h"
+#include "step.h"
 
 #include <cstdio>
 #include <fstream>

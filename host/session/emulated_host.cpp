@@ -12,12 +12,19 @@ const char panelShownReply[] = "OK";
 constexpr std::int64_t maxPollRange = 1000;
 } // namespace
 
-EmulatedHost::EmulatedHost(Facility f) : facility(std::move(f)) {
+EmulatedHost::EmulatedHost(Facility& shared, const std::int64_t& clock)
+    : facility(shared), clock_(clock) {
+    DebugTap::instance();
+}
+
+EmulatedHost::EmulatedHost(Facility own)
+    : facility(ownFacility_), ownFacility_(std::move(own)), clock_(ownClock_) {
     DebugTap::instance();
 }
 
 EmulatedHost::~EmulatedHost() {
     destroy();
+    facility.forget(this);
     for (const char* reply : outstanding_)
         takeBack(const_cast<char*>(reply));
     for (const char* reply : kept_)
@@ -114,15 +121,15 @@ void EmulatedHost::execute(const HostCommand& c) {
         panelChanged = true;
     } else if (w == "ET") {
         if (c.numbers.size() == 2 && c.numbers[1] > 0)
-            timers_[c.numbers[0]] = {c.numbers[1], now_ + c.numbers[1]};
+            timers_[c.numbers[0]] = {c.numbers[1], clock_ + c.numbers[1]};
         else
             timers_.erase(c.numbers[0]);
     } else if (w == "GR") {
-        facility.registerRange(c.numbers[0], c.numbers[1], c.numbers[2], c.add);
+        facility.registerRange(this, c.numbers[0], c.numbers[1], c.numbers[2], c.add);
     } else if (w == "GU") {
-        facility.unregister(c.numbers[0]);
+        facility.unregister(this, c.numbers[0]);
     } else if (w == "GS") {
-        setContact(c.numbers[0], c.numbers[1], c.numbers[2]);
+        facility.setState(c.numbers[0], c.numbers[1], c.numbers[2]);
     } else if (w == "GP") {
         const std::int32_t device = c.numbers[0];
         const std::int64_t first = c.numbers[1], last = c.numbers[2];
@@ -142,7 +149,6 @@ bool EmulatedHost::create(const Plugin& plugin, const std::string& path) {
         component_ = plugin.create(this, path.c_str());
     }
     afterCall();
-    deliverPending();
     return component_ != nullptr;
 }
 
@@ -170,7 +176,7 @@ void EmulatedHost::destroy() {
     pending_.clear();
     // Its timers and registrations end with it: the next component starts with none.
     timers_.clear();
-    facility.clearRegistrations();
+    facility.forget(this);
     if (!ended) monitor.breach(ContractRule::NoAS, "the component ended without sending AS");
 }
 
@@ -200,16 +206,13 @@ void EmulatedHost::afterCall() {
     outstanding_.clear();
 }
 
-void EmulatedHost::deliverPending() {
+void EmulatedHost::contactChanged(std::int32_t device, std::int32_t contact, std::int32_t state) {
+    pending_.push_back({device, contact, state});
+}
+
+int EmulatedHost::deliverPending(int budget) {
     int delivered = 0;
-    while (!pending_.empty() && component_) {
-        if (++delivered > deliveryLimit) {
-            monitor.breach(ContractRule::TooManyDeliveries,
-                           "more than " + std::to_string(deliveryLimit) +
-                               " deliveries in one step; the rest were dropped");
-            pending_.clear();
-            return;
-        }
+    for (; delivered < budget && !pending_.empty() && component_; ++delivered) {
         const Delivery d = pending_.front();
         pending_.pop_front();
         events.push_back({HostEvent::Delivered, "report " + std::to_string(d.device) + " " +
@@ -224,6 +227,7 @@ void EmulatedHost::deliverPending() {
                            "the component wrote into the device record");
         takeBack(reinterpret_cast<char*>(record));
     }
+    return delivered;
 }
 
 void EmulatedHost::parentCommand(const std::string* text, bool hold) {
@@ -250,7 +254,6 @@ void EmulatedHost::parentCommand(const std::string* text, bool hold) {
             dispatch(result, VORN_MSG_RELEASE); // a reused one is handed back once, as held
     }
     events.push_back(std::move(answer));
-    deliverPending();
 }
 
 void EmulatedHost::press(const std::string& panel, const std::string& control) {
@@ -267,18 +270,15 @@ void EmulatedHost::press(const std::string& panel, const std::string& control) {
     takeBack(reinterpret_cast<char*>(record));
     takeBack(panelText);
     takeBack(controlText);
-    deliverPending();
 }
 
 void EmulatedHost::report(std::int32_t device, std::int32_t contact, std::int32_t state) {
     pending_.push_back({device, contact, state});
-    deliverPending();
 }
 
 void EmulatedHost::tick(std::int32_t timer) {
     events.push_back({HostEvent::Delivered, "tick " + std::to_string(timer)});
     dispatch(reinterpret_cast<void*>(static_cast<std::intptr_t>(timer)), VORN_MSG_TIMER);
-    deliverPending();
 }
 
 void EmulatedHost::message(int type) {
@@ -286,17 +286,6 @@ void EmulatedHost::message(int type) {
     static std::int32_t opaque[16] = {};
     events.push_back({HostEvent::Delivered, "message type " + std::to_string(type)});
     dispatch(type == VORN_MSG_RELEASE ? nullptr : opaque, type);
-    deliverPending();
-}
-
-void EmulatedHost::setContact(std::int32_t device, std::int32_t contact, std::int32_t state) {
-    facility.setState(device, contact, state);
-    if (facility.isRegistered(device, contact)) pending_.push_back({device, contact, state});
-}
-
-void EmulatedHost::switchContact(std::int32_t device, std::int32_t contact, std::int32_t state) {
-    setContact(device, contact, state);
-    deliverPending();
 }
 
 const std::string* EmulatedHost::property(const std::string& name) const {
@@ -306,36 +295,4 @@ const std::string* EmulatedHost::property(const std::string& name) const {
     if (control == panel->second.end()) return nullptr;
     auto found = control->second.find(name);
     return found == control->second.end() ? nullptr : &found->second;
-}
-
-std::int64_t EmulatedHost::ticksDue(std::int64_t ms) const {
-    if (!component_) return 0;
-    const std::int64_t until = now_ + ms;
-    std::int64_t due = 0;
-    for (const auto& [id, timer] : timers_)
-        if (timer.due <= until && timer.period > 0) due += (until - timer.due) / timer.period + 1;
-    return due;
-}
-
-bool EmulatedHost::advance(std::int64_t ms) {
-    if (ticksDue(ms) > maxTicksPerStep) return false;
-    const std::int64_t until = now_ + ms;
-    // Timers the component starts while the clock moves count too: the limit is on ticks
-    // delivered, not only on those due when the step began.
-    for (std::int64_t delivered = 0;; ++delivered) {
-        // The earliest due timer, lowest id first on a tie.
-        auto next = timers_.end();
-        for (auto it = timers_.begin(); it != timers_.end(); ++it)
-            if (it->second.due <= until &&
-                (next == timers_.end() || it->second.due < next->second.due))
-                next = it;
-        if (next == timers_.end() || !component_) break;
-        if (delivered == maxTicksPerStep) return false; // the clock stays at the last tick
-        now_ = next->second.due;
-        const std::int32_t id = next->first;
-        next->second.due += next->second.period;
-        tick(id);
-    }
-    now_ = until;
-    return true;
 }

@@ -1,6 +1,7 @@
-// The host as the component sees it: answers its commands from a simulated facility, keeps a
-// model of the panel, runs the component's timers on a simulated clock, and records everything
-// in order.
+// The host as one component sees it: answers its commands from a simulated facility, keeps a
+// model of the panel, keeps the component's timers on a simulated clock, and records everything
+// in order. A session (session.h) has one for each component, on one facility and one clock,
+// and delivers what each has pending.
 #pragma once
 
 #include "contract_monitor.h"
@@ -32,11 +33,16 @@ struct HostEvent {
     std::string reply;
 };
 
-class EmulatedHost : public HostClient {
+class EmulatedHost : public HostClient, private ContactListener {
     VORN_HOST_DESTRUCTOR_BRIDGE(EmulatedHost)
 
 public:
+    // A host on a shared facility and clock, which outlive it.
+    EmulatedHost(Facility& facility, const std::int64_t& clock);
+    // A host with a facility and a clock of its own.
     explicit EmulatedHost(Facility facility = Facility());
+    EmulatedHost(const EmulatedHost&) = delete;
+    EmulatedHost& operator=(const EmulatedHost&) = delete;
     virtual ~EmulatedHost();
 
     const char* send(const char* text, int mode) override;
@@ -46,9 +52,9 @@ public:
     void destroy();
     bool alive() const { return component_ != nullptr; }
 
-    // Deliveries into the component. Each also delivers what the facility queued in return.
-    // A parent command's answer is handed back at once, or, with hold, kept until release()
-    // or the component's end. A null text is a parent command with null data.
+    // Deliveries into the component. What the facility queues in return waits for
+    // deliverPending(). A parent command's answer is handed back at once, or, with hold, kept
+    // until release() or the component's end. A null text is a parent command with null data.
     void parentCommand(const std::string* text, bool hold = false);
     // Hands back the kept answer k (counting from the oldest, modulo how many are kept);
     // nothing when none is kept.
@@ -58,15 +64,11 @@ public:
     void report(std::int32_t device, std::int32_t contact, std::int32_t state);
     void tick(std::int32_t timer);
     void message(int type);
-    // A change made at the facility, as if switched from elsewhere.
-    void switchContact(std::int32_t device, std::int32_t contact, std::int32_t state);
-    // Moves the simulated clock, delivering each timer tick that falls due; false when that
-    // would be more than maxTicksPerStep: with nothing delivered and the clock unmoved when the
-    // ticks due at the start are too many, else (timers started meanwhile) after the limit.
-    bool advance(std::int64_t ms);
-    // How many ticks advance(ms) would deliver.
-    std::int64_t ticksDue(std::int64_t ms) const;
-    static constexpr std::int64_t maxTicksPerStep = 100000;
+    // Delivers the device reports queued for the component, at most budget of them; returns
+    // how many it delivered.
+    int deliverPending(int budget);
+    bool hasPending() const { return !pending_.empty() && component_; }
+    void dropPending() { pending_.clear(); }
 
     // Flushes pending debug text into the events.
     void collectDebug();
@@ -74,7 +76,7 @@ public:
     char* dispatch(void* data, int type);
 
     std::vector<HostEvent> events;
-    Facility facility;
+    Facility& facility;
     // Panel model: panel -> control -> property -> value.
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> panels;
     std::string lastPanel, lastControl;
@@ -89,25 +91,30 @@ public:
         std::int64_t period;
         std::int64_t due; // next tick, on the simulated clock
     };
+    // The component's timers, which the session's clock moves.
+    std::map<std::int32_t, Timer>& timers() { return timers_; }
     const std::map<std::int32_t, Timer>& timers() const { return timers_; }
     // A property of the control the component last put, or null when it is not set.
     const std::string* property(const std::string& name) const;
-    // Limit of deliveries one step may cause, so that a component and the facility that keep
-    // answering each other cannot run forever.
-    int deliveryLimit = 10000;
+    // Whether the component registered for any contact, or for this one.
+    bool registered() const { return facility.hasRegistrations(this); }
+    bool registered(std::int32_t device, std::int32_t contact) const {
+        return facility.isRegistered(this, device, contact);
+    }
 
 private:
     struct Delivery {
         std::int32_t device, contact, state;
     };
-    void deliverPending();
+    void contactChanged(std::int32_t device, std::int32_t contact, std::int32_t state) override;
     // After every call into the component: its debug texts, sends from other threads, and
     // the replies it still holds.
     void afterCall();
     void execute(const HostCommand& command);
-    // Sets a contact at the facility; a registered contact reports its new state.
-    void setContact(std::int32_t device, std::int32_t contact, std::int32_t state);
 
+    Facility ownFacility_;
+    std::int64_t ownClock_ = 0;
+    const std::int64_t& clock_;
     vorn_client_callback* component_ = nullptr;
     std::deque<Delivery> pending_;
     // Replies lent (lent_memory.h): their pages become unreadable when they come back.
@@ -118,5 +125,4 @@ private:
     // Answers the host has not handed back yet (held by a parent command with hold).
     std::vector<char*> held_;
     std::map<std::int32_t, Timer> timers_;
-    std::int64_t now_ = 0;
 };

@@ -94,21 +94,54 @@ std::int32_t Facility::state(std::int32_t device, std::int32_t contact) const {
 
 void Facility::setState(std::int32_t device, std::int32_t contact, std::int32_t state) {
     states_[{device, contact}] = state;
+    // A listener only queues what it is told; nothing calls into a component from here.
+    for (const auto& registration : registrations_)
+        if (isRegistered(registration.first, device, contact))
+            registration.first->contactChanged(device, contact, state);
 }
 
-void Facility::registerRange(std::int32_t device, std::int32_t first, std::int32_t last, bool add) {
-    auto& ranges = ranges_[device];
+void Facility::registerRange(ContactListener* listener, std::int32_t device, std::int32_t first,
+                             std::int32_t last, bool add) {
+    auto found = std::find_if(registrations_.begin(), registrations_.end(),
+                              [&](const auto& r) { return r.first == listener; });
+    if (found == registrations_.end())
+        found = registrations_.insert(registrations_.end(), {listener, Ranges()});
+    auto& ranges = found->second[device];
     if (!add) ranges.clear();
     ranges.emplace_back(first, last);
 }
 
-void Facility::unregister(std::int32_t device) {
-    ranges_.erase(device);
+void Facility::unregister(ContactListener* listener, std::int32_t device) {
+    for (auto& [who, ranges] : registrations_)
+        if (who == listener) ranges.erase(device);
 }
 
-bool Facility::isRegistered(std::int32_t device, std::int32_t contact) const {
-    auto found = ranges_.find(device);
-    if (found == ranges_.end()) return false;
+void Facility::forget(ContactListener* listener) {
+    registrations_.erase(std::remove_if(registrations_.begin(), registrations_.end(),
+                                        [&](const auto& r) { return r.first == listener; }),
+                         registrations_.end());
+}
+
+const Facility::Ranges* Facility::rangesOf(const ContactListener* listener) const {
+    for (const auto& [who, ranges] : registrations_)
+        if (who == listener) return &ranges;
+    return nullptr;
+}
+
+bool Facility::hasRegistrations(const ContactListener* listener) const {
+    const Ranges* ranges = rangesOf(listener);
+    if (!ranges) return false;
+    for (const auto& [device, list] : *ranges)
+        if (!list.empty()) return true;
+    return false;
+}
+
+bool Facility::isRegistered(const ContactListener* listener, std::int32_t device,
+                            std::int32_t contact) const {
+    const Ranges* ranges = rangesOf(listener);
+    if (!ranges) return false;
+    auto found = ranges->find(device);
+    if (found == ranges->end()) return false;
     for (const auto& [first, last] : found->second)
         if (contact >= first && contact <= last) return true;
     return false;

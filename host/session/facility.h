@@ -15,6 +15,18 @@ struct FacilityInstance {
     std::optional<std::string> reply; // the raw reply to "SD", when it is not "device contact"
 };
 
+// A component's host client, as the facility knows it: told of every change to a contact it
+// registered for.
+class ContactListener {
+public:
+    virtual void contactChanged(std::int32_t device, std::int32_t contact, std::int32_t state) = 0;
+
+protected:
+    ~ContactListener() = default;
+};
+
+// Shared by every component of a session: a contact switched through one reports to each
+// component registered for it, in the order they registered.
 class Facility {
 public:
     // Reads the instances and the initial contact states from the configuration file; each
@@ -29,18 +41,25 @@ public:
     std::optional<std::string> lookup(const std::string& name) const;
 
     std::int32_t state(std::int32_t device, std::int32_t contact) const;
+    // Sets a contact; each listener registered for it is told.
     void setState(std::int32_t device, std::int32_t contact, std::int32_t state);
 
-    // GR without 'ADD' replaces the device's ranges, with 'ADD' adds one; GU drops them all.
-    void registerRange(std::int32_t device, std::int32_t first, std::int32_t last, bool add);
-    void unregister(std::int32_t device);
-    bool isRegistered(std::int32_t device, std::int32_t contact) const;
-    bool hasRegistrations() const { return !ranges_.empty(); }
-    void clearRegistrations() { ranges_.clear(); }
+    // A listener's registrations: GR without 'ADD' replaces its ranges of the device, with
+    // 'ADD' adds one; GU drops them all; forget() drops all of the listener's.
+    void registerRange(ContactListener* listener, std::int32_t device, std::int32_t first,
+                       std::int32_t last, bool add);
+    void unregister(ContactListener* listener, std::int32_t device);
+    void forget(ContactListener* listener);
+    bool isRegistered(const ContactListener* listener, std::int32_t device,
+                      std::int32_t contact) const;
+    bool hasRegistrations(const ContactListener* listener) const;
 
     std::map<std::string, FacilityInstance> instances;
 
 private:
+    using Ranges = std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int32_t>>>;
+    const Ranges* rangesOf(const ContactListener* listener) const;
     std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> states_;
-    std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int32_t>>> ranges_;
+    // In the order the listeners first registered.
+    std::vector<std::pair<ContactListener*, Ranges>> registrations_;
 };

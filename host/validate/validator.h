@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,13 +24,14 @@ struct ValidateOptions {
 
 // What a check is given: the loaded plug-in, the battery's seed, the number of random lives.
 struct CheckContext {
-    const Plugin& plugin;
+    std::shared_ptr<const Plugin> plugin;
     std::uint64_t seed;
     int iterations;
     std::string pluginPath; // absolute, for the replay command a check prints
 };
 
-// One check of the battery: empty when it passed, else what went wrong.
+// One check of the battery: empty when it passed, else what went wrong. A new check is a
+// function in a file of its own (checks.h) and a row of validatorChecks() (validator.cpp).
 struct ValidatorCheck {
     const char* name; // short, for selecting it
     const char* what; // what it checks, one line

@@ -1,0 +1,277 @@
+#include "sandbox.h"
+
+#include "crash_report.h"
+#include "plugin.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A check in a child process tells its parent that it goes on, at most ten times a second:
+// a message that never returns shows as silence, judged after --hang seconds.
+void (*progressHook)() = nullptr;
+} // namespace
+
+void sandboxProgress() {
+    static auto last = std::chrono::steady_clock::time_point();
+    if (!progressHook) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < std::chrono::milliseconds(100)) return;
+    last = now;
+    progressHook();
+}
+
+namespace {
+
+// How a child ends its report: this byte, then P (passed) or F and the problem. A report without
+// it ended before its check finished, whatever the exit status says.
+constexpr char verdictMark = '\x01';
+std::string verdictRecord(const std::string& problem) {
+    return std::string(1, verdictMark) + (problem.empty() ? "P" : "F" + problem);
+}
+
+} // namespace
+
+void sandboxChild(const std::string& what, const SandboxJob& job, int fd) {
+    static int reportTo = -1;
+    reportTo = fd;
+    progressHook = [] { (void)!write(reportTo, ".", 1); };
+    crashReportSet(what.c_str());
+    crashReportTo(fd);
+    DebugTap::instance().take(); // what an earlier job left behind is not this one's
+    const std::string record = verdictRecord(job());
+    for (std::size_t done = 0; done < record.size();) {
+        const auto n = write(fd, record.data() + done, static_cast<unsigned>(record.size() - done));
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+namespace {
+
+using Outcome = SandboxOutcome;
+
+// The verdict of a child that ended by itself, from its report alone; how it ended (its exit
+// status) only names what happened when the report has no verdict.
+Outcome judged(const std::string& report, const std::string& howItEnded) {
+    Outcome outcome;
+    const std::size_t mark = report.find(verdictMark);
+    if (mark == std::string::npos || mark + 1 >= report.size()) {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = "the check ended before it finished: the plug-in ended the process (" +
+                         howItEnded + ")";
+    } else if (report[mark + 1] == 'P') {
+        outcome.kind = Outcome::Passed;
+    } else {
+        outcome.kind = Outcome::Failed;
+        outcome.detail = report.substr(mark + 2);
+    }
+    return outcome;
+}
+
+// What a crashed child's report says of its crash ("vorn-host: the plug-in read a reply after
+// handing it back ([read-after-loan]) in ..."), as ": what"; empty when it says nothing.
+std::string crashLine(const std::string& report) {
+    const std::string lead = "vorn-host: the plug-in ";
+    const std::size_t at = report.find(lead);
+    // "crashed (signal 11)" says no more than the signal itself.
+    if (at == std::string::npos || report.compare(at + lead.size(), 7, "crashed") == 0) return {};
+    std::string line = report.substr(at + lead.size());
+    line = line.substr(0, line.find_first_of("\r\n"));
+    return ": " + line.substr(0, line.find(" in the check "));
+}
+
+// Says how long a child may go on: false once it has run past the check's limit, or made no
+// progress for the hang limit; then outcome says which.
+class Watch {
+public:
+    explicit Watch(const SandboxLimits& options)
+        : options_(options), start_(std::chrono::steady_clock::now()), last_(start_) {}
+    void progressed() { last_ = std::chrono::steady_clock::now(); }
+    // Milliseconds to wait for the child at most, before looking again.
+    long wait() const {
+        const auto now = std::chrono::steady_clock::now();
+        const auto until = std::min(start_ + std::chrono::seconds(options_.seconds),
+                                    last_ + std::chrono::seconds(options_.hangSeconds));
+        return std::max<long>(
+            0, static_cast<long>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()));
+    }
+    bool expired(Outcome& outcome) const {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= start_ + std::chrono::seconds(options_.seconds)) {
+            outcome.kind = Outcome::TimedOut;
+            outcome.detail = "after " + std::to_string(options_.seconds) + " s";
+            return true;
+        }
+        if (now >= last_ + std::chrono::seconds(options_.hangSeconds)) {
+            outcome.kind = Outcome::TimedOut;
+            outcome.detail = "no progress for " + std::to_string(options_.hangSeconds) +
+                             " s: a call into the plug-in did not return";
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const SandboxLimits& options_;
+    std::chrono::steady_clock::time_point start_, last_;
+};
+
+#ifdef _WIN32
+// A child process of this program runs the job and prints what it found into a file; its exit
+// code tells how it ended.
+Outcome isolated(const std::string& arguments, const SandboxLimits& options) {
+    Outcome outcome;
+    char exe[MAX_PATH];
+    if (!GetModuleFileNameA(nullptr, exe, MAX_PATH)) {
+        outcome.detail = "cannot find vorn-host.exe itself";
+        return outcome;
+    }
+    char dir[MAX_PATH], file[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "vvc", 0, file);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    std::string command = std::string("\"") + exe + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        CloseHandle(output);
+        DeleteFileA(file);
+        outcome.detail = "cannot start a child process";
+        return outcome;
+    }
+    CloseHandle(output);
+    // The report grows while the check makes progress.
+    HANDLE report = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    Watch watch(options);
+    LARGE_INTEGER seen{};
+    bool expired = false;
+    while (WaitForSingleObject(process.hProcess, static_cast<DWORD>(std::min<long>(
+                                                     watch.wait(), 200))) == WAIT_TIMEOUT) {
+        LARGE_INTEGER size{};
+        if (report != INVALID_HANDLE_VALUE && GetFileSizeEx(report, &size) &&
+            size.QuadPart > seen.QuadPart) {
+            seen = size;
+            watch.progressed();
+        }
+        if (watch.expired(outcome)) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            expired = true;
+            break;
+        }
+    }
+    if (report != INVALID_HANDLE_VALUE) CloseHandle(report);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    DeleteFileA(file);
+    if (expired) return outcome;
+    // An exception ends a process with its code, which is never a small number.
+    if (code > 255) {
+        outcome.kind = Outcome::Crashed;
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "exception 0x%08lx", static_cast<unsigned long>(code));
+        outcome.detail = hex + crashLine(text);
+        return outcome;
+    }
+    return judged(text, "exit status " + std::to_string(code));
+}
+#else
+// A forked copy of this process runs the job and writes what it found into a pipe.
+Outcome isolated(const std::string& what, const SandboxJob& job, const SandboxLimits& options) {
+    Outcome outcome;
+    int channel[2];
+    if (pipe(channel) != 0) {
+        outcome.detail = "cannot make a pipe";
+        return outcome;
+    }
+    std::cout.flush();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        outcome.detail = "cannot fork";
+        return outcome;
+    }
+    if (pid == 0) {
+        close(channel[0]);
+        sandboxChild(what, job, channel[1]);
+        _exit(0);
+    }
+    close(channel[1]);
+    std::string text;
+    Watch watch(options);
+    bool expired = false;
+    for (;;) {
+        if (watch.expired(outcome)) {
+            expired = true;
+            break;
+        }
+        pollfd wait{channel[0], POLLIN, 0};
+        const int ready = poll(&wait, 1, static_cast<int>(watch.wait()));
+        if (ready <= 0) continue; // interrupted, or a limit to look at again
+        char chunk[4096];
+        const ssize_t n = read(channel[0], chunk, sizeof chunk);
+        if (n <= 0) break; // the child is done with it
+        text.append(chunk, static_cast<std::size_t>(n));
+        watch.progressed();
+    }
+    close(channel[0]);
+    if (expired) kill(pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (expired) return outcome;
+    if (WIFSIGNALED(status)) {
+        outcome.kind = Outcome::Crashed;
+        outcome.detail = "signal " + std::to_string(WTERMSIG(status)) + crashLine(text);
+        return outcome;
+    }
+    return judged(text, "exit status " + std::to_string(WEXITSTATUS(status)));
+}
+#endif
+
+} // namespace
+
+SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job,
+                          const std::string& arguments, const SandboxLimits& limits) {
+#ifdef _WIN32
+    (void)what;
+    (void)job;
+    return isolated(arguments, limits);
+#else
+    (void)arguments;
+    return isolated(what, job, limits);
+#endif
+}

@@ -1,0 +1,538 @@
+#include "session.h"
+
+#include "plugin_file.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// How a component is named in a message: nothing for the unnamed one.
+std::string called(const std::string& name) {
+    return name.empty() ? "" : " (component " + name + ")";
+}
+
+std::string describe(const HostEvent* e) {
+    if (!e) return "nothing more";
+    switch (e->kind) {
+    case HostEvent::Command:
+        return "command " + escape(e->text);
+    case HostEvent::Debug:
+        return "debug " + escape(e->text);
+    case HostEvent::Answer:
+        return e->hasReply ? "answer " + escape(e->text) : "no answer";
+    case HostEvent::Delivered:
+        break;
+    }
+    return e->text;
+}
+
+HostEvent answerEvent(const std::string& text, bool answered) {
+    HostEvent e(HostEvent::Answer, text);
+    e.hasReply = answered;
+    return e;
+}
+
+} // namespace
+
+Session::Session(SessionOptions options) : options_(std::move(options)) {}
+
+Session::Session(std::shared_ptr<const Plugin> plugin, Facility facility)
+    : plugin_(std::move(plugin)), facility_(std::move(facility)) {}
+
+Session::~Session() {
+    // The hosts go first: they hand back what they hold and forget their registrations.
+    members_.clear();
+}
+
+std::string Session::resolve(const std::string& file) const {
+    const std::string& name = options_.name;
+    if (file.empty() || file[0] == '/' || (file.size() > 1 && file[1] == ':') || name == "-")
+        return file;
+    return folderOf(name) + file;
+}
+
+Session::Member* Session::find(const std::string& name) {
+    for (Member& m : members_)
+        if (m.name == name) return &m;
+    return nullptr;
+}
+
+const Session::Member* Session::find(const std::string& name) const {
+    for (const Member& m : members_)
+        if (m.name == name) return &m;
+    return nullptr;
+}
+
+Session::Member& Session::member(const std::string& name) {
+    if (Member* m = find(name)) return *m;
+    Member& m = members_.emplace_back();
+    m.name = name;
+    m.host = std::make_unique<EmulatedHost>(facility_, now_);
+    return m;
+}
+
+EmulatedHost* Session::host(const std::string& name) {
+    Member* m = find(name);
+    return m ? m->host.get() : nullptr;
+}
+
+bool Session::alive(const std::string& name) const {
+    const Member* m = find(name);
+    return m && m->host->alive();
+}
+
+void Session::mismatch(std::vector<StepFailure>& failures, const std::string& what,
+                       const std::string& expected, const std::string& actual) {
+    StepFailure f;
+    f.what = what;
+    f.expected = expected;
+    f.actual = actual;
+    failures.push_back(f);
+}
+
+void Session::fatal(std::vector<StepFailure>& failures, const std::string& where,
+                    const std::string& message) {
+    StepFailure f;
+    f.fatal = true;
+    f.where = where;
+    f.message = message;
+    failures.push_back(f);
+}
+
+std::vector<StepFailure> Session::apply(const Step& step) {
+    std::vector<StepFailure> failures;
+    if (step.isComment()) return failures;
+    const StepRow& row = step.row();
+    if (step.isExpectation()) {
+        Member* m = find(step.component);
+        if (row.needs != StepRow::Nothing && !m) {
+            mismatch(failures, "mismatch", formatStep(step), "no host yet");
+            return failures;
+        }
+        Member& addressed = m ? *m : member(step.component);
+        std::visit([&](const auto& kind) { run(kind, addressed, step, failures); }, step.kind);
+        return failures;
+    }
+    // Expectations look at what this step does; whatever the last step did that no
+    // expectation checked is passed over now, and so not kept: a long run keeps only the
+    // current step's events.
+    for (Member& m : members_) {
+        m.host->events.clear();
+        m.host->panelChanged = false;
+        m.cursor = 0;
+    }
+    if (row.needs != StepRow::Nothing && !plugin_) {
+        if (options_.plugin.empty()) {
+            fatal(failures, "", "no plug-in: give --plugin FILE or a 'load FILE' step");
+            return failures;
+        }
+        if (!load(options_.plugin, failures)) return failures;
+    }
+    if (row.needs == StepRow::Component && !alive(step.component)) {
+        const Member* m = find(step.component);
+        mismatch(failures,
+                 std::string("'") + row.keyword + "' needs a live component" +
+                     called(step.component),
+                 "a 'create' step before it",
+                 m && m->created ? "the component was deleted" : "no component was created yet");
+        return failures;
+    }
+    Member& addressed = member(step.component);
+    std::visit([&](const auto& kind) { run(kind, addressed, step, failures); }, step.kind);
+    settle();
+    checkContract(failures);
+    return failures;
+}
+
+std::vector<StepFailure> Session::end() {
+    std::vector<StepFailure> failures;
+    for (Member& m : members_) {
+        m.host->events.clear();
+        m.host->panelChanged = false;
+        m.cursor = 0;
+    }
+    for (Member& m : members_)
+        endComponent(m);
+    checkContract(failures);
+    return failures;
+}
+
+void Session::endComponent(Member& m) {
+    if (!m.host->alive()) return;
+    m.host->destroy();
+}
+
+void Session::checkContract(std::vector<StepFailure>& failures) {
+    for (Member& m : members_) {
+        const auto& breaches = m.host->monitor.breaches();
+        for (; m.reported < breaches.size(); ++m.reported)
+            mismatch(failures, "host contract", "a well-behaved plug-in",
+                     breaches[m.reported].text() + called(m.name));
+    }
+}
+
+// Delivers what the facility queued for each component, the components in their order, until
+// none has more; what one delivery makes a component send may queue more for any of them.
+void Session::settle() {
+    int budget = deliveryLimit;
+    for (bool more = true; more;) {
+        more = false;
+        for (Member& m : members_) {
+            if (!m.host->hasPending()) continue;
+            if (budget == 0) {
+                m.host->monitor.breach(ContractRule::TooManyDeliveries,
+                                       "more than " + std::to_string(deliveryLimit) +
+                                           " deliveries in one step; the rest were dropped");
+                for (Member& each : members_)
+                    each.host->dropPending();
+                return;
+            }
+            budget -= m.host->deliverPending(budget);
+            more = true;
+        }
+    }
+}
+
+bool Session::load(const std::string& file, std::vector<StepFailure>& failures) {
+    // Every live component ends first: its teardown is shown and checked with the step.
+    for (Member& m : members_)
+        endComponent(m);
+    checkContract(failures);
+    auto plugin = std::make_shared<Plugin>();
+    std::string error;
+    plugin_.reset();
+    if (!plugin->open(file, error)) {
+        fatal(failures, "", error);
+        return false;
+    }
+    plugin_ = std::move(plugin);
+    pluginFile_ = file;
+    ++loads_;
+    return true;
+}
+
+std::vector<StepFailure> Session::configure(const std::string& file, int line) {
+    std::vector<StepFailure> failures;
+    Facility configuration;
+    std::vector<std::string> problems;
+    const std::string path = absolutePath(file);
+    configuration.load(path, problems);
+    // Each problem at the place a person mends it: "FILE:LINE: why", and where the file was
+    // named.
+    const std::string namedAt =
+        line > 0 ? " (named at " + options_.name + ":" + std::to_string(line) + ")" : " (--config)";
+    for (const std::string& p : problems) {
+        const std::size_t colon = p.find(": ");
+        if (p.rfind("line ", 0) == 0 && colon != std::string::npos)
+            fatal(failures, file + ":" + p.substr(5, colon - 5), p.substr(colon + 2) + namedAt);
+        else
+            fatal(failures, file, p + namedAt);
+    }
+    if (!problems.empty()) return failures;
+    setEnvironment("VORN_CONFIG", path);
+    // The hosts' registrations and timers are their own; the file brings instances and, where
+    // it names them, contact states.
+    facility_.takeConfiguration(configuration);
+    return failures;
+}
+
+std::int64_t Session::ticksDue(std::int64_t ms) const {
+    const std::int64_t until = now_ + ms;
+    std::int64_t due = 0;
+    for (const Member& m : members_)
+        if (m.host->alive())
+            for (const auto& [id, timer] : m.host->timers())
+                if (timer.due <= until && timer.period > 0)
+                    due += (until - timer.due) / timer.period + 1;
+    return due;
+}
+
+// The steps.
+void Session::run(const steps::Config& s, Member&, const Step& step,
+                  std::vector<StepFailure>& failures) {
+    for (StepFailure& f : configure(resolve(s.file), step.line))
+        failures.push_back(f);
+}
+
+void Session::run(const steps::Load& s, Member&, const Step&, std::vector<StepFailure>& failures) {
+    load(s.file.empty() ? options_.plugin : resolve(s.file), failures);
+}
+
+void Session::run(const steps::Create& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    // A live component is deleted first, as the host would replace it; its teardown is shown
+    // and checked with the rest of the step.
+    m.created = true;
+    if (!m.host->create(*plugin_, s.path))
+        mismatch(failures, "the plug-in returned no component", "a component", "null");
+}
+
+void Session::run(const steps::Parent& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->parentCommand(&s.text);
+}
+
+void Session::run(const steps::Hold& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->parentCommand(&s.text, true);
+}
+
+void Session::run(const steps::Release& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->release(s.k);
+}
+
+void Session::run(const steps::Press& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->press(s.panel, s.control);
+}
+
+void Session::run(const steps::Report& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->report(s.device, s.contact, s.state);
+}
+
+void Session::run(const steps::Switch& s, Member&, const Step&, std::vector<StepFailure>&) {
+    facility_.setState(s.device, s.contact, s.state);
+}
+
+void Session::run(const steps::Tick& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->tick(s.timer);
+}
+
+void Session::run(const steps::Advance& s, Member&, const Step&,
+                  std::vector<StepFailure>& failures) {
+    const std::int64_t due = ticksDue(s.by.ms);
+    auto tooFar = [&](const std::string& actual) {
+        mismatch(failures, "too far for one step",
+                 "at most " + std::to_string(maxTicksPerStep) + " timer ticks in one 'advance'",
+                 actual);
+    };
+    if (due > maxTicksPerStep) { // nothing delivered, the clock unmoved
+        tooFar(std::to_string(due) + " ticks due");
+        return;
+    }
+    const std::int64_t until = now_ + s.by.ms;
+    // Timers the components start while the clock moves count too: the limit is on ticks
+    // delivered, not only on those due when the step began.
+    for (std::int64_t delivered = 0;; ++delivered) {
+        // The earliest due timer; on a tie the first component's, then the lowest id.
+        EmulatedHost* host = nullptr;
+        std::map<std::int32_t, EmulatedHost::Timer>::iterator next;
+        for (Member& m : members_) {
+            if (!m.host->alive()) continue;
+            auto& timers = m.host->timers();
+            for (auto it = timers.begin(); it != timers.end(); ++it)
+                if (it->second.due <= until && (!host || it->second.due < next->second.due)) {
+                    host = m.host.get();
+                    next = it;
+                }
+        }
+        if (!host) break;
+        if (delivered == maxTicksPerStep) { // the clock stays at the last tick
+            tooFar("more, with the timers the component started meanwhile");
+            return;
+        }
+        now_ = next->second.due;
+        const std::int32_t id = next->first;
+        next->second.due += next->second.period;
+        host->tick(id);
+        settle();
+    }
+    now_ = until;
+}
+
+void Session::run(const steps::Message& s, Member& m, const Step&, std::vector<StepFailure>&) {
+    if (s.type == VORN_MSG_PARENT)
+        m.host->parentCommand(nullptr, true);
+    else
+        m.host->message(s.type);
+}
+
+void Session::run(const steps::Delete&, Member& m, const Step&, std::vector<StepFailure>&) {
+    m.host->destroy();
+}
+
+// The expectations.
+namespace {
+// The next event that an expectation can match, or null.
+const HostEvent* nextEvent(const EmulatedHost& host, std::size_t& cursor) {
+    while (cursor < host.events.size() && host.events[cursor].kind == HostEvent::Delivered)
+        ++cursor;
+    return cursor < host.events.size() ? &host.events[cursor] : nullptr;
+}
+// The next event, passing over parent commands that had no answer (unless an answer is what is
+// expected).
+const HostEvent* nextSkippingSilentAnswers(const EmulatedHost& host, std::size_t& cursor) {
+    const HostEvent* e = nextEvent(host, cursor);
+    while (e && e->kind == HostEvent::Answer && !e->hasReply) {
+        ++cursor;
+        e = nextEvent(host, cursor);
+    }
+    return e;
+}
+} // namespace
+
+void Session::expectEvent(Member& m, const HostEvent& wanted, std::vector<StepFailure>& failures) {
+    const HostEvent* e = wanted.kind == HostEvent::Answer
+                             ? nextEvent(*m.host, m.cursor)
+                             : nextSkippingSilentAnswers(*m.host, m.cursor);
+    if (!e || e->kind != wanted.kind || e->text != wanted.text ||
+        (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply)) {
+        // Passed over, so that the expectations after it meet the events after it.
+        const std::string actual = describe(e);
+        if (e) ++m.cursor;
+        mismatch(failures, "mismatch", describe(&wanted), actual);
+        return;
+    }
+    ++m.cursor;
+}
+
+void Session::run(const steps::ExpectCommand& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    expectEvent(m, {HostEvent::Command, s.text}, failures);
+}
+
+void Session::run(const steps::ExpectNotify& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    expectEvent(m, {HostEvent::Command, "HN '" + s.text + "'"}, failures);
+}
+
+void Session::run(const steps::ExpectDebug& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    expectEvent(m, {HostEvent::Debug, s.text}, failures);
+}
+
+void Session::run(const steps::ExpectAnswer& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    expectEvent(m, answerEvent(s.text, true), failures);
+}
+
+void Session::run(const steps::ExpectNoAnswer&, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    expectEvent(m, answerEvent("", false), failures);
+}
+
+void Session::run(const steps::ExpectNothing&, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    const HostEvent* e = nextSkippingSilentAnswers(*m.host, m.cursor);
+    if (e) mismatch(failures, "mismatch", "nothing more", describe(e));
+}
+
+void Session::run(const steps::ExpectEnded&, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    if (!m.host->ended) mismatch(failures, "mismatch", "AS sent", "no AS");
+}
+
+void Session::run(const steps::ExpectPanel& s, Member& m, const Step&,
+                  std::vector<StepFailure>& failures) {
+    const std::string& name = s.setting.property;
+    const std::string* set = m.host->property(name);
+    // As the button view shows it: a button until the component says otherwise.
+    static const std::string button = "button";
+    if (!set && name == "style") set = &button;
+    const std::string actual = set ? name + "=" + escape(*set) : "(not set)";
+    const std::string wanted = name + "=" + escape(s.setting.value);
+    if (actual != wanted) mismatch(failures, "panel property", wanted, actual);
+}
+
+void Session::run(const steps::ExpectContact& s, Member&, const Step&,
+                  std::vector<StepFailure>& failures) {
+    const std::int32_t actual = facility_.state(s.device, s.contact);
+    if (actual != s.state)
+        mismatch(failures, "contact state", std::to_string(s.state), std::to_string(actual));
+}
+
+std::optional<std::string> Session::silence(const Step& step) const {
+    const bool delivery = std::holds_alternative<steps::Press>(step.kind) ||
+                          std::holds_alternative<steps::Report>(step.kind) ||
+                          std::holds_alternative<steps::Tick>(step.kind) ||
+                          std::holds_alternative<steps::Switch>(step.kind) ||
+                          std::holds_alternative<steps::Advance>(step.kind);
+    const Member* m = find(step.component);
+    if (!delivery || !m || !m->host->alive()) return std::nullopt;
+    bool anything = false;
+    for (const Member& each : members_)
+        for (const HostEvent& e : each.host->events) {
+            if (e.kind != HostEvent::Delivered) return std::nullopt;
+            anything = true;
+        }
+    const EmulatedHost& host = *m->host;
+    if (std::holds_alternative<steps::Advance>(step.kind))
+        return anything ? "" : ": no timer fell due";
+    if (!host.registered()) return std::string(": no contact is registered");
+    if (const auto* r = std::get_if<steps::Report>(&step.kind))
+        if (!host.registered(r->device, r->contact))
+            return std::string(": that contact is not registered");
+    if (std::holds_alternative<steps::Press>(step.kind) && host.reportsDelivered == 0)
+        return std::string(": no report was delivered yet");
+    return std::string();
+}
+
+std::vector<Step> Session::expectations() const {
+    std::vector<Step> out;
+    for (const Member& m : members_) {
+        if (!m.host->alive() && m.host->events.empty()) continue;
+        auto add = [&](StepKind kind) { out.push_back(Step{std::move(kind), m.name, 0}); };
+        for (const HostEvent& e : m.host->events) {
+            switch (e.kind) {
+            case HostEvent::Command:
+                add(steps::ExpectCommand{e.text});
+                break;
+            case HostEvent::Debug:
+                add(steps::ExpectDebug{e.text});
+                break;
+            case HostEvent::Answer:
+                if (e.hasReply)
+                    add(steps::ExpectAnswer{e.text});
+                else
+                    add(steps::ExpectNoAnswer{});
+                break;
+            case HostEvent::Delivered:
+                break;
+            }
+        }
+        add(steps::ExpectNothing{});
+    }
+    return out;
+}
+
+std::string buttonView(const EmulatedHost& h) {
+    auto prop = [&](const char* name, const char* none) {
+        const std::string* value = h.property(name);
+        if (!value) return std::string(none);
+        return value->empty() ? std::string("\"\"") : escape(*value);
+    };
+    std::string view = "[ " + prop("text", "(no label)") + " ]  style=" + prop("style", "button") +
+                       "  look=" + prop("statesheet", "-");
+    if (h.property("stylesheet")) view += "  sheet=" + prop("stylesheet", "");
+    view += "  panel " + (h.lastPanel.empty() ? std::string("-") : h.lastPanel);
+    if (!h.notifications.empty()) view += "  last " + escape(h.notifications.back());
+    return view;
+}
+
+std::string transcript(const EmulatedHost& h, std::size_t from) {
+    std::string out;
+    for (std::size_t i = from; i < h.events.size(); ++i) {
+        const HostEvent& e = h.events[i];
+        switch (e.kind) {
+        case HostEvent::Command:
+            out += "  -> " + escape(e.text);
+            if (e.text.rfind("SD ", 0) == 0)
+                out += e.hasReply ? "   <= \"" + escape(e.reply) + "\"" : "   <= no reply";
+            out += "\n";
+            break;
+        case HostEvent::Debug:
+            out += "  debug: " + escape(e.text) + "\n";
+            break;
+        case HostEvent::Answer:
+            out += e.hasReply ? "  <= answer \"" + escape(e.text) + "\"\n" : "  <= no answer\n";
+            break;
+        case HostEvent::Delivered:
+            out += "  <- " + escape(e.text) + "\n";
+            break;
+        }
+    }
+    if (h.panelChanged) out += "  " + buttonView(h) + "\n";
+    return out;
+}

@@ -1,0 +1,144 @@
+// A session: one plug-in library, one simulated facility and clock, one configuration, and any
+// number of live components, each with a host client of its own (emulated_host.h) whose timers
+// and registrations end with it. Steps (step.h) are what happens to it; `run`, `--record`, the
+// validator's lives and the web panel drive it with them.
+//
+// Thread: one, the caller's; a session calls into the plug-in only from apply() and end().
+#pragma once
+
+#include "emulated_host.h"
+#include "facility.h"
+#include "plugin.h"
+#include "step.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SessionOptions {
+    std::string plugin; // the plug-in a step loads when none is named, or none was loaded
+    // The scenario the steps come from: names it in errors and anchors relative files; "-" or
+    // empty: files are taken as given.
+    std::string name;
+};
+
+// What a step found wrong. A mismatch is counted and the run goes on; a fatal error (a file that
+// cannot be used) ends a run that is not interactive.
+struct StepFailure {
+    bool fatal = false;
+    std::string what, expected, actual; // a mismatch
+    std::string where;                  // a fatal error: where it is, when not at the step
+    std::string message;                // a fatal error: what
+};
+
+class Session {
+public:
+    explicit Session(SessionOptions options = {});
+    // A session on a library loaded already (shared with other sessions) and a facility made in
+    // memory, as the validator's lives have them.
+    Session(std::shared_ptr<const Plugin> plugin, Facility facility);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Runs one step. A step that is not an expectation first passes over what the step before
+    // it did that no expectation checked, then delivers everything it caused and checks the host
+    // contract. Comments do nothing.
+    std::vector<StepFailure> apply(const Step& step);
+    // Ends every live component, as a host does when it closes: the teardown is in its events
+    // (cleared first), and the contract is checked.
+    std::vector<StepFailure> end();
+    // A configuration file for the facility and for the plug-in (VORN_CONFIG); "line" is where
+    // a scenario named it (0: the command line).
+    std::vector<StepFailure> configure(const std::string& file, int line);
+
+    // The components' hosts, in the order they were first created, live or not.
+    struct Member {
+        std::string name;
+        std::unique_ptr<EmulatedHost> host;
+        std::size_t cursor = 0;   // the next event an expectation looks at
+        std::size_t reported = 0; // breaches reported so far
+        bool created = false;
+    };
+    const std::deque<Member>& members() const { return members_; }
+    EmulatedHost* host(const std::string& name);
+    bool alive(const std::string& name) const;
+
+    // When the delivery a step made got no command or debug text at all: why, as far as the
+    // host can tell (": no contact is registered", or empty); nothing when it got some.
+    std::optional<std::string> silence(const Step& step) const;
+    // Expectations that match everything the last step made each component do, each followed
+    // by "expect nothing", so that a recording replays as made.
+    std::vector<Step> expectations() const;
+    // A file a step names, as the session reads it.
+    std::string resolve(const std::string& file) const;
+
+    // The plug-in file loaded last, and how many loads there were: a caller says which plug-in
+    // a step loaded.
+    const std::string& pluginFile() const { return pluginFile_; }
+    int loads() const { return loads_; }
+
+    Facility& facility() { return facility_; }
+    std::int64_t now() const { return now_; }
+    static constexpr std::int64_t maxTicksPerStep = 100000;
+    // Deliveries one settling may make, so that components and a facility that keep answering
+    // each other cannot run forever.
+    static constexpr int deliveryLimit = 10000;
+
+private:
+    Member& member(const std::string& name);
+    Member* find(const std::string& name);
+    const Member* find(const std::string& name) const;
+    bool load(const std::string& file, std::vector<StepFailure>& failures);
+    void settle();
+    std::int64_t ticksDue(std::int64_t ms) const;
+    void endComponent(Member& m);
+    void checkContract(std::vector<StepFailure>& failures);
+    void mismatch(std::vector<StepFailure>& failures, const std::string& what,
+                  const std::string& expected, const std::string& actual);
+    void fatal(std::vector<StepFailure>& failures, const std::string& where,
+               const std::string& message);
+
+    // One case for each kind of step.
+    void run(const steps::Comment&, Member&, const Step&, std::vector<StepFailure>&) {}
+    void run(const steps::Config&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Load&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Create&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Parent&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Hold&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Release&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Press&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Report&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Switch&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Tick&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Advance&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Message&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Delete&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectCommand&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectDebug&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectAnswer&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNoAnswer&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNotify&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNothing&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectPanel&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectContact&, Member&, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectEnded&, Member&, const Step&, std::vector<StepFailure>&);
+    void expectEvent(Member& m, const HostEvent& wanted, std::vector<StepFailure>& failures);
+
+    SessionOptions options_;
+    std::shared_ptr<const Plugin> plugin_;
+    std::string pluginFile_;
+    int loads_ = 0;
+    Facility facility_;
+    std::int64_t now_ = 0;
+    std::deque<Member> members_; // a deque: a member stays where it is while others come
+};
+
+// What a host's events from "from" on look like in a transcript, a line each (with its line
+// feed), and the button when the panel changed.
+std::string transcript(const EmulatedHost& host, std::size_t from = 0);
+// The button as the panel shows it, on one line.
+std::string buttonView(const EmulatedHost& host);

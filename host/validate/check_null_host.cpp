@@ -1,0 +1,33 @@
+#include "checks.h"
+
+#include "lives.h"
+#include "sandbox.h"
+
+#include <cstring>
+
+// A whole life with no host client at all: the component must neither crash nor send.
+std::string nullHostLife(const CheckContext& context) {
+    Randomness rnd(context.seed);
+    vorn_client_callback* component = context.plugin->create(nullptr, "panels");
+    if (!component) return "no component";
+    for (int i = 0; i < 200; ++i) {
+        sandboxProgress();
+        std::string text = rnd.parentText({"A", ""});
+        char* answer = component->dispatch(i % 50 ? text.data() : nullptr, VORN_MSG_PARENT);
+        if (answer && std::strlen(answer) == 0) return "an empty answer buffer";
+        component->dispatch(answer, VORN_MSG_RELEASE);
+        HostDeviceRecord report{rnd.number(), 0, rnd.number(), rnd.number()};
+        component->dispatch(&report, VORN_MSG_DEVICE_REPORT);
+        const std::string control = rnd.text();
+        HostButtonRecord press{0, 0, "1", control.c_str()};
+        component->dispatch(&press, VORN_MSG_BUTTON);
+        component->dispatch(reinterpret_cast<void*>(static_cast<std::intptr_t>(rnd.number())),
+                            VORN_MSG_TIMER);
+    }
+    std::int32_t opaque[16] = {};
+    for (int type : {0, 5, 6, 7, 8, -1})
+        component->dispatch(type == 5 ? nullptr : opaque, type);
+    vorn_abi_delete(component);
+    return {};
+}
+

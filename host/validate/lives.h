@@ -1,0 +1,76 @@
+// Random lives: what the battery does to a component, drawn from a seed as steps (step.h) and
+// run in a session of their own, so that the same life can be run again beside others, alone,
+// or by `vorn-host run` from the scenario a failing one is written as.
+#pragma once
+
+#include "facility.h"
+#include "plugin.h"
+#include "session.h"
+#include "step.h"
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+// Random numbers and texts of the kinds a host may pass.
+class Randomness {
+public:
+    explicit Randomness(std::uint64_t seed) : engine_(seed) {}
+    int below(int n) { return static_cast<int>(engine_() % static_cast<std::uint64_t>(n)); }
+    std::int32_t number();
+    std::string text();
+    std::string parentText(const std::vector<std::string>& names);
+    std::string reply();
+
+private:
+    std::mt19937_64 engine_;
+};
+
+// A life: the facility it runs on, and its steps from "create" on.
+struct Life {
+    Facility facility;
+    std::vector<Step> steps;
+};
+Life randomLife(Randomness& rnd);
+
+// What a step found wrong, in one line of a verdict.
+std::string failureText(const StepFailure& failure);
+
+// A component living one life in a session of its own, a step at a time; the transcript holds
+// what it did, in order, for comparison with another run of the same life.
+class LifeRun {
+public:
+    LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life);
+    bool done() const { return !problem_.empty() || next_ > life_.steps.size(); }
+    // "step N: what", or empty.
+    const std::string& problem() const { return problem_; }
+    // The step the problem was found in, counting from 1; past the last: the ending.
+    std::size_t failedStep() const { return failedStep_; }
+    const std::vector<std::string>& transcript() const { return transcript_; }
+    // Runs the next step, or ends the life after the last one.
+    void step();
+    void finish();
+
+private:
+    void take(const std::vector<StepFailure>& failures);
+
+    const Life& life_;
+    Session session_;
+    std::size_t next_ = 0;
+    std::vector<std::string> transcript_;
+    std::string problem_;
+    std::size_t failedStep_ = 0;
+};
+
+// Writes a failing life as a scenario (and its facility as a configuration beside it) that
+// `vorn-host run --plugin PLUGIN` replays to the same verdict; returns the scenario's path, or
+// empty when it cannot be written.
+std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed,
+                        int index, std::size_t failedStep, const std::string& problem);
+
+// A path as one word of a command a person copies: in double quotes when it has a blank.
+std::string shellWord(const std::string& path);
+// The folder replays and the battery's empty configuration are written to.
+std::string temporaryFolder();
