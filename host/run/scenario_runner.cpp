@@ -177,32 +177,21 @@ private:
         result_.problems.push_back(text);
     }
 
+    // The components still alive are deleted, each as a 'delete' step would, their teardown
+    // shown and recorded.
     void finish() {
-        std::vector<std::string> live;
-        for (const Session::Member& m : session_.members())
-            if (m.host->alive()) live.push_back(m.name);
-        if (live.empty()) return;
-        crashReportSet((name_ + ": end, deleting the component").c_str());
-        if (!options_.quiet)
-            for (const std::string& name : live)
-                out_ << name_ << ": end: the component " << (name.empty() ? "" : name + " ")
-                     << "is deleted\n";
-        const std::vector<StepFailure> failures = session_.end();
-        if (!options_.quiet)
-            for (const Session::Member& m : session_.members())
-                out_ << transcript(*m.host);
-        if (options_.record) {
-            for (const std::string& name : live)
-                *options_.record << formatStep(Step{steps::Delete{}, name, 0}) << "\n";
-            for (const Step& expectation : session_.expectations())
-                *options_.record << formatStep(expectation) << "\n";
-            for (const Session::Member& m : session_.members())
-                if (m.host->ended &&
-                    std::find(live.begin(), live.end(), m.name) != live.end())
-                    *options_.record << formatStep(Step{steps::ExpectEnded{}, m.name, 0})
-                                     << "\n";
+        for (const Step& step : session_.endings()) {
+            const std::string who = step.component.empty() ? "" : " " + step.component;
+            crashReportSet((name_ + ": end, deleting the component" + who).c_str());
+            if (!options_.quiet) out_ << name_ << ": end: the component" << who << " is deleted\n";
+            const std::vector<StepFailure> failures = session_.apply(step);
+            if (!options_.quiet) show(step);
+            record(step);
+            if (options_.record && session_.host(step.component)->ended)
+                *options_.record << formatStep(Step{steps::ExpectEnded{}, step.component, 0})
+                                 << "\n";
+            report(failures, lastLine_);
         }
-        report(failures, lastLine_);
     }
 
     std::string name_;

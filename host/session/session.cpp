@@ -151,20 +151,17 @@ std::vector<StepFailure> Session::apply(const Step& step) {
 
 std::vector<StepFailure> Session::end() {
     std::vector<StepFailure> failures;
-    for (Member& m : members_) {
-        m.host->events.clear();
-        m.host->panelChanged = false;
-        m.cursor = 0;
-    }
-    for (Member& m : members_)
-        endComponent(m);
-    checkContract(failures);
+    for (const Step& step : endings())
+        for (StepFailure& f : apply(step))
+            failures.push_back(std::move(f));
     return failures;
 }
 
-void Session::endComponent(Member& m) {
-    if (!m.host->alive()) return;
-    m.host->destroy();
+std::vector<Step> Session::endings() const {
+    std::vector<Step> out;
+    for (const Member& m : members_)
+        if (m.host->alive()) out.push_back(Step{steps::Delete{}, m.name, 0});
+    return out;
 }
 
 void Session::checkContract(std::vector<StepFailure>& failures) {
@@ -201,7 +198,7 @@ void Session::settle() {
 bool Session::load(const std::string& file, std::vector<StepFailure>& failures) {
     // Every live component ends first: its teardown is shown and checked with the step.
     for (Member& m : members_)
-        endComponent(m);
+        m.host->destroy();
     checkContract(failures);
     auto plugin = std::make_shared<Plugin>();
     std::string error;

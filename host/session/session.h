@@ -48,9 +48,11 @@ public:
     // it did that no expectation checked, then delivers everything it caused and checks the host
     // contract. Comments do nothing.
     std::vector<StepFailure> apply(const Step& step);
-    // Ends every live component, as a host does when it closes: the teardown is in its events
-    // (cleared first), and the contract is checked.
+    // Ends every live component, as a host does when it closes: the steps of endings(), in
+    // turn, the events of the last one kept.
     std::vector<StepFailure> end();
+    // A 'delete' step for each live component, in their order.
+    std::vector<Step> endings() const;
     // A configuration file for the facility and for the plug-in (VORN_CONFIG); "line" is where
     // a scenario named it (0: the command line).
     std::vector<StepFailure> configure(const std::string& file, int line);
@@ -95,7 +97,6 @@ private:
     bool load(const std::string& file, std::vector<StepFailure>& failures);
     void settle();
     std::int64_t ticksDue(std::int64_t ms) const;
-    void endComponent(Member& m);
     void checkContract(std::vector<StepFailure>& failures);
     void mismatch(std::vector<StepFailure>& failures, const std::string& what,
                   const std::string& expected, const std::string& actual);

@@ -258,13 +258,13 @@ std::vector<StepRow> makeRows() {
         row<s::Switch>("switch", "switch DEVICE CONTACT STATE",
                        "change a contact at the facility, as if switched from elsewhere: every "
                        "component registered for it hears of it",
-                       N::Component),
+                       N::Plugin),
         row<s::Tick>("tick", "tick TIMER", "deliver a timer tick (type 4) outside the clock",
                      N::Component),
         row<s::Advance>("advance", "advance MS",
                         "move the simulated clock (MS, or Ns for seconds): every component's "
                         "timers fall due",
-                        N::Component),
+                        N::Plugin),
         row<s::Message, otherType>(
             "message", "message TYPE",
             "deliver a message of another type: 3, a parent command with null data (its answer "
