@@ -1,11 +1,12 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
 #include "plugin.h"
-#include "step.h"
 #include "scenario_runner.h"
+#include "step.h"
 #include "validator.h"
 
 #include "crash_report.h"
 #include "junit.h"
+#include "sandbox.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,7 @@
 #ifdef VORN_LINE_EDITING
 #include <editline/readline.h>
 #endif
+#include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -207,24 +209,93 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Runs one scenario file (or standard input) here: in the sandbox's child.
+RunResult runHere(const std::string& file, const RunOptions& options) {
+    if (file != "-") {
+        std::ifstream stream(file);
+        StreamInput in(stream);
+        return runScenario(in, file, options, std::cout, std::cerr);
+    }
+    RunOptions typed = options;
+    typed.interactive = isatty(0) != 0;
+    if (!typed.interactive) {
+        StreamInput in(std::cin);
+        return runScenario(in, "-", typed, std::cout, std::cerr);
+    }
+#ifdef VORN_LINE_EDITING
+    EditedInput in;
+#else
+    PromptedInput in;
+#endif
+    std::cout << "Type steps (see 'help'); 'quit' or end of input ends the run.\n";
+    return runScenario(in, "-", typed, std::cout, std::cerr);
+}
+
+// A file name as one argument of a command line on Windows.
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// Runs one scenario in the sandbox: the plug-in is loaded in the child, and whatever it does
+// there (a crash, an exit, a hang past --timeout) ends the child, never this run. The verdict
+// comes from the child's result alone.
+RunResult runApart(const std::string& file, const RunOptions& options,
+                   const std::string& recordPath) {
+    SandboxChild child{"run --timeout " + std::to_string(options.stepSeconds), false};
+    if (!options.plugin.empty()) child.arguments += " --plugin " + quoted(options.plugin);
+    if (!options.config.empty()) child.arguments += " --config " + quoted(options.config);
+    if (options.quiet) child.arguments += " --quiet";
+    if (!recordPath.empty()) child.arguments += " --record-append " + quoted(recordPath);
+    child.arguments += " " + quoted(file);
+    const SandboxOutcome outcome = sandboxRun(
+        "the scenario " + file, [&] { return encodeRunResult(runHere(file, options)); }, child,
+        SandboxLimits{0, 0}); // a step's limit is the child's own (--timeout)
+    RunResult result;
+    std::string problem;
+    switch (outcome.kind) {
+    case SandboxOutcome::Finished:
+        if (decodeRunResult(outcome.detail, result)) return result;
+        problem = "the run's result cannot be read";
+        break;
+    case SandboxOutcome::Ended:
+        problem = "the scenario ended before it finished (" + outcome.detail + ")";
+        break;
+    case SandboxOutcome::Crashed:
+        problem = "the plug-in crashed (" + outcome.detail + "): the scenario ended there";
+        break;
+    case SandboxOutcome::TimedOut:
+    case SandboxOutcome::NotRun:
+        problem = "cannot run the scenario: " + outcome.detail;
+        result.malformed = true;
+        break;
+    }
+    result.failures = std::max(result.failures, 1);
+    result.problems.push_back(file + ": " + problem);
+    std::cerr << result.problems.back() << "\n";
+    return result;
+}
+
 int run(int argc, char** argv) {
     RunOptions options;
     options.plugin = defaultPlugin();
     std::vector<std::string> files;
-    std::string recordPath, junitPath;
+    std::string recordPath, junitPath, reportPath;
+    bool append = false;
     for (Arguments args(argc, argv, 2); !args.done();) {
         const std::string arg = args.next();
         if (arg == "--help" || arg == "-h") {
             std::cout << usage << "\n" << scenarioHelp();
             return finished(0);
         } else if (arg == "--plugin" || arg == "--config" || arg == "--record" ||
-                   arg == "--junit") {
+                   arg == "--junit" || arg == "--record-append" || arg == "--report") {
             std::string value;
             if (!args.value(value) || value.empty()) return usageError(arg + " needs a file");
+            if (arg == "--record-append") append = true;
             (arg == "--plugin"   ? options.plugin
              : arg == "--config" ? options.config
-             : arg == "--record" ? recordPath
-                                 : junitPath) = value;
+             : arg == "--junit"  ? junitPath
+             : arg == "--report" ? reportPath
+                                 : recordPath) = value;
         } else if (arg == "--quiet") {
             if (args.leftover()) return usageError("--quiet takes no value");
             options.quiet = true;
@@ -245,54 +316,43 @@ int run(int argc, char** argv) {
         return usageError("'-' (standard input) can be read only once");
     std::ofstream recording;
     if (!recordPath.empty()) {
-        recording.open(recordPath);
+        recording.open(recordPath, append ? std::ios::app : std::ios::trunc);
         if (!recording) return usageError(recordPath + ": cannot write the recording");
-        recording << "# Recorded by vorn-host run: each step, then all it made the component do.\n";
+        if (!append)
+            recording << "# Recorded by vorn-host run: each step, then all it made the "
+                         "components do.\n";
+        recording.flush(); // the children append to it
         options.record = &recording;
     }
-    std::vector<JUnitCase> cases;
     interruptWatch();
-    // Each file starts afresh: the caller's environment comes back after it.
-    const char* callerConfig = std::getenv("VORN_CONFIG");
-    const std::string savedConfig = callerConfig ? callerConfig : "";
+    if (!reportPath.empty()) { // the sandbox's child on Windows: one scenario, here
+#ifdef _WIN32
+        const int fd = _open(reportPath.c_str(), _O_WRONLY | _O_BINARY);
+#else
+        const int fd = ::open(reportPath.c_str(), O_WRONLY);
+#endif
+        if (fd < 0 || files.size() != 1) return usageError("--report is the sandbox's own");
+        sandboxChild(
+            "the scenario " + files.front(),
+            [&] { return encodeRunResult(runHere(files.front(), options)); }, fd, false);
+        return finished(0);
+    }
+    std::vector<JUnitCase> cases;
     int passed = 0, failed = 0, expectations = 0, mismatches = 0;
     bool malformed = false;
     for (const std::string& file : files) {
-        RunResult result;
+        if (interrupted()) break;
         const auto started = std::chrono::steady_clock::now();
-        if (file == "-") {
-            RunOptions typed = options;
-            typed.interactive = isatty(0) != 0;
-            if (typed.interactive) {
-#ifdef VORN_LINE_EDITING
-                EditedInput in;
-#else
-                PromptedInput in;
-#endif
-                std::cout << "Type steps (see 'help'); 'quit' or end of input ends the run.\n";
-                result = runScenario(in, "-", typed, std::cout, std::cerr);
-            } else {
-                StreamInput in(std::cin);
-                result = runScenario(in, "-", typed, std::cout, std::cerr);
-            }
-        } else {
-            std::ifstream stream(file);
-            if (!stream || isDirectory(file)) {
-                const std::string problem = file + ":0: cannot read the scenario file" +
-                                            (isDirectory(file) ? " (it is a folder)" : "");
-                std::cerr << problem << "\n";
-                cases.push_back({JUnitCase::Error, file, problem, problem, 0});
-                malformed = true;
-                ++failed;
-                continue;
-            }
-            StreamInput in(stream);
-            result = runScenario(in, file, options, std::cout, std::cerr);
+        if (file != "-" && (!std::ifstream(file) || isDirectory(file))) {
+            const std::string problem = file + ":0: cannot read the scenario file" +
+                                        (isDirectory(file) ? " (it is a folder)" : "");
+            std::cerr << problem << "\n";
+            cases.push_back({JUnitCase::Error, file, problem, problem, 0});
+            malformed = true;
+            ++failed;
+            continue;
         }
-        if (callerConfig)
-            setEnvironment("VORN_CONFIG", savedConfig);
-        else
-            unsetEnvironment("VORN_CONFIG");
+        const RunResult result = runApart(file, options, recordPath);
         std::cout.flush();
         malformed = malformed || result.malformed;
         expectations += result.expectations;
@@ -363,7 +423,7 @@ int validate(int argc, char** argv) {
             }
         } else if (arg == "--only" || arg == "--skip" || arg == "--child") {
             if (!args.value(value)) return usageError(arg + " needs a check's name");
-            if (!findValidatorCheck(value))
+            if (!findValidatorCheck(value) && !(arg == "--child" && value == "load"))
                 return usageError("no check named '" + value + "' (see validate --list)");
             (arg == "--only"   ? options.only
              : arg == "--skip" ? options.skip

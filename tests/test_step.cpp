@@ -23,7 +23,8 @@ TEST(Step, ReadsEachKindIntoItsFields) {
     EXPECT_TRUE(std::holds_alternative<steps::ExpectCommand>(read("expect AS").kind));
     EXPECT_TRUE(std::holds_alternative<steps::ExpectNoAnswer>(read("expect no answer").kind));
     EXPECT_EQ(std::get<steps::ExpectAnswer>(read("expect answer ").kind).text, "");
-    const Setting panel = std::get<steps::ExpectPanel>(read("expect panel text=Studio A=x").kind).setting;
+    const Setting panel =
+        std::get<steps::ExpectPanel>(read("expect panel text=Studio A=x").kind).setting;
     EXPECT_EQ(panel, (Setting{"text", "Studio A=x"}));
     const auto press = std::get<steps::Press>(read("press 1 My\\x41").kind);
     EXPECT_EQ(press.panel, "1");
@@ -41,8 +42,8 @@ TEST(Step, RejectsMalformedLinesWithAReason) {
     for (const char* bad :
          {"press 1", "report 1 2", "report a b c", "tick", "advance -1", "advance x", "message 2",
           "delete now", "expect", "expect maybe", "expect panel text", "expect contact 1 2",
-          "frobnicate", "config", "report 1 2 99999999999", "press 1 2 3", "@ press 1 x",
-          "@b", "@a/b press 1 x"}) {
+          "frobnicate", "config", "report 1 2 99999999999", "press 1 2 3", "@ press 1 x", "@b",
+          "@a/b press 1 x"}) {
         std::string error;
         EXPECT_FALSE(parseStep(bad, 7, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;

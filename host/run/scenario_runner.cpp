@@ -5,6 +5,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -18,8 +19,7 @@ public:
         if (!options_.config.empty()) {
             if (!report(session_.configure(options_.config, 0), 0)) return result_;
             // A recording replays with the configuration it was made with.
-            if (options_.record)
-                record(Step{steps::Config{absolutePath(options_.config)}, "", 0});
+            if (options_.record) record(Step{steps::Config{absolutePath(options_.config)}, "", 0});
         }
         if (name_ == "-")
             runTyped(in);
@@ -47,7 +47,8 @@ private:
             lines_.push_back(raw);
         const Script script = parseScript(lines_);
         for (const std::string& error : script.errors)
-            fatal(name_ + ":" + error.substr(0, error.find(':')), error.substr(error.find(':') + 2));
+            fatal(name_ + ":" + error.substr(0, error.find(':')),
+                  error.substr(error.find(':') + 2));
         if (!script.errors.empty()) return;
         for (const Step& step : script.steps) {
             if (interrupted()) break;
@@ -96,9 +97,8 @@ private:
         const bool expectation = step.isExpectation();
         if (expectation) ++result_.expectations;
         // What is running, for the report of a crash.
-        crashReportSet((name_ + ":" + std::to_string(step.line) + " '" + escape(source(step)) +
-                        "'")
-                           .c_str());
+        crashReportSet(
+            (name_ + ":" + std::to_string(step.line) + " '" + escape(source(step)) + "'").c_str());
         if (!expectation && !options_.quiet)
             out_ << name_ << ":" << step.line << "  " << source(step) << "\n";
         out_.flush(); // all that went before is out, should the plug-in crash in this step
@@ -161,8 +161,8 @@ private:
             }
             ++result_.failures;
             out_.flush();
-            const std::string text = at + ": " + f.what + "\n  expected: " + f.expected +
-                                     "\n  actual:   " + f.actual;
+            const std::string text =
+                at + ": " + f.what + "\n  expected: " + f.expected + "\n  actual:   " + f.actual;
             err_ << text << "\n";
             result_.problems.push_back(text);
         }
@@ -216,4 +216,29 @@ RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptio
     RunResult result = runner.run(in);
     crashReportClear(); // the plug-in's part of this file is over
     return result;
+}
+
+std::string encodeRunResult(const RunResult& r) {
+    std::string text = std::to_string(r.steps) + " " + std::to_string(r.expectations) + " " +
+                       std::to_string(r.failures) + " " + (r.malformed ? "1" : "0") + "\n";
+    for (const std::string& problem : r.problems)
+        text += escape(problem) + "\n";
+    return text;
+}
+
+bool decodeRunResult(const std::string& text, RunResult& r) {
+    r = RunResult();
+    std::size_t at = text.find('\n');
+    if (at == std::string::npos) return false;
+    int malformed = 0;
+    if (std::sscanf(text.substr(0, at).c_str(), "%d %d %d %d", &r.steps, &r.expectations,
+                    &r.failures, &malformed) != 4)
+        return false;
+    r.malformed = malformed != 0;
+    for (std::size_t next; (next = text.find('\n', at + 1)) != std::string::npos; at = next) {
+        std::string problem, error;
+        if (!unescape(text.substr(at + 1, next - at - 1), problem, error)) return false;
+        r.problems.push_back(problem);
+    }
+    return true;
 }

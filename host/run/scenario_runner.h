@@ -48,3 +48,7 @@ private:
 // loaded stops it. Interactive runs read "help" and "quit" too and go on after errors.
 RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptions& options,
                       std::ostream& out, std::ostream& err);
+
+// A run's result as one text and back, for a run in the sandbox's child to give its parent.
+std::string encodeRunResult(const RunResult& result);
+bool decodeRunResult(const std::string& text, RunResult& result);

@@ -39,21 +39,21 @@ void sandboxProgress() {
 
 namespace {
 
-// How a child ends its report: this byte, then P (passed) or F and the problem. A report without
-// it ended before its check finished, whatever the exit status says.
+// How a child ends its report: this byte, then R and the job's result. A report without it
+// ended before its job returned, whatever the exit status says.
 constexpr char verdictMark = '\x01';
-std::string verdictRecord(const std::string& problem) {
-    return std::string(1, verdictMark) + (problem.empty() ? "P" : "F" + problem);
+std::string verdictRecord(const std::string& result) {
+    return std::string(1, verdictMark) + "R" + result;
 }
 
 } // namespace
 
-void sandboxChild(const std::string& what, const SandboxJob& job, int fd) {
+void sandboxChild(const std::string& what, const SandboxJob& job, int fd, bool crashesToParent) {
     static int reportTo = -1;
     reportTo = fd;
     progressHook = [] { (void)!write(reportTo, ".", 1); };
     crashReportSet(what.c_str());
-    crashReportTo(fd);
+    crashReportTo(crashesToParent ? fd : -1);
     DebugTap::instance().take(); // what an earlier job left behind is not this one's
     const std::string record = verdictRecord(job());
     for (std::size_t done = 0; done < record.size();) {
@@ -72,14 +72,11 @@ using Outcome = SandboxOutcome;
 Outcome judged(const std::string& report, const std::string& howItEnded) {
     Outcome outcome;
     const std::size_t mark = report.find(verdictMark);
-    if (mark == std::string::npos || mark + 1 >= report.size()) {
-        outcome.kind = Outcome::Failed;
-        outcome.detail = "the check ended before it finished: the plug-in ended the process (" +
-                         howItEnded + ")";
-    } else if (report[mark + 1] == 'P') {
-        outcome.kind = Outcome::Passed;
+    if (mark == std::string::npos || mark + 1 >= report.size() || report[mark + 1] != 'R') {
+        outcome.kind = Outcome::Ended;
+        outcome.detail = howItEnded;
     } else {
-        outcome.kind = Outcome::Failed;
+        outcome.kind = Outcome::Finished;
         outcome.detail = report.substr(mark + 2);
     }
     return outcome;
@@ -104,23 +101,27 @@ public:
     explicit Watch(const SandboxLimits& options)
         : options_(options), start_(std::chrono::steady_clock::now()), last_(start_) {}
     void progressed() { last_ = std::chrono::steady_clock::now(); }
-    // Milliseconds to wait for the child at most, before looking again.
+    // Milliseconds to wait for the child at most, before looking again (for a Ctrl-C to pass on
+    // too: at most 200).
     long wait() const {
         const auto now = std::chrono::steady_clock::now();
-        const auto until = std::min(start_ + std::chrono::seconds(options_.seconds),
-                                    last_ + std::chrono::seconds(options_.hangSeconds));
+        auto until = now + std::chrono::milliseconds(200);
+        if (options_.seconds > 0)
+            until = std::min(until, start_ + std::chrono::seconds(options_.seconds));
+        if (options_.hangSeconds > 0)
+            until = std::min(until, last_ + std::chrono::seconds(options_.hangSeconds));
         return std::max<long>(
             0, static_cast<long>(
                    std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()));
     }
     bool expired(Outcome& outcome) const {
         const auto now = std::chrono::steady_clock::now();
-        if (now >= start_ + std::chrono::seconds(options_.seconds)) {
+        if (options_.seconds > 0 && now >= start_ + std::chrono::seconds(options_.seconds)) {
             outcome.kind = Outcome::TimedOut;
             outcome.detail = "after " + std::to_string(options_.seconds) + " s";
             return true;
         }
-        if (now >= last_ + std::chrono::seconds(options_.hangSeconds)) {
+        if (options_.hangSeconds > 0 && now >= last_ + std::chrono::seconds(options_.hangSeconds)) {
             outcome.kind = Outcome::TimedOut;
             outcome.detail = "no progress for " + std::to_string(options_.hangSeconds) +
                              " s: a call into the plug-in did not return";
@@ -137,7 +138,7 @@ private:
 #ifdef _WIN32
 // A child process of this program runs the job and prints what it found into a file; its exit
 // code tells how it ended.
-Outcome isolated(const std::string& arguments, const SandboxLimits& options) {
+Outcome isolated(const SandboxChild& child, const SandboxLimits& options) {
     Outcome outcome;
     char exe[MAX_PATH];
     if (!GetModuleFileNameA(nullptr, exe, MAX_PATH)) {
@@ -148,14 +149,16 @@ Outcome isolated(const std::string& arguments, const SandboxLimits& options) {
     GetTempPathA(MAX_PATH, dir);
     GetTempFileNameA(dir, "vvc", 0, file);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    std::string command = std::string("\"") + exe + "\" " + arguments;
+    // Shared for writing: a child that is not given it as its output opens it by name.
+    HANDLE output = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    std::string command = std::string("\"") + exe + "\" " + child.arguments;
+    if (!child.outputIsReport) command += std::string(" --report \"") + file + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdOutput = child.outputIsReport ? output : GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = child.outputIsReport ? output : GetStdHandle(STD_ERROR_HANDLE);
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -209,7 +212,8 @@ Outcome isolated(const std::string& arguments, const SandboxLimits& options) {
 }
 #else
 // A forked copy of this process runs the job and writes what it found into a pipe.
-Outcome isolated(const std::string& what, const SandboxJob& job, const SandboxLimits& options) {
+Outcome isolated(const std::string& what, const SandboxJob& job, bool crashesToParent,
+                 const SandboxLimits& options) {
     Outcome outcome;
     int channel[2];
     if (pipe(channel) != 0) {
@@ -217,6 +221,7 @@ Outcome isolated(const std::string& what, const SandboxJob& job, const SandboxLi
         return outcome;
     }
     std::cout.flush();
+    std::cerr.flush();
     const pid_t pid = fork();
     if (pid < 0) {
         close(channel[0]);
@@ -226,17 +231,23 @@ Outcome isolated(const std::string& what, const SandboxJob& job, const SandboxLi
     }
     if (pid == 0) {
         close(channel[0]);
-        sandboxChild(what, job, channel[1]);
+        sandboxChild(what, job, channel[1], crashesToParent);
+        std::cout.flush();
+        std::cerr.flush();
         _exit(0);
     }
     close(channel[1]);
     std::string text;
     Watch watch(options);
-    bool expired = false;
+    bool expired = false, passedOn = false;
     for (;;) {
         if (watch.expired(outcome)) {
             expired = true;
             break;
+        }
+        if (interrupted() && !passedOn) { // Ctrl-C to this process only: the job's to handle
+            kill(pid, SIGINT);
+            passedOn = true;
         }
         pollfd wait{channel[0], POLLIN, 0};
         const int ready = poll(&wait, 1, static_cast<int>(watch.wait()));
@@ -264,14 +275,13 @@ Outcome isolated(const std::string& what, const SandboxJob& job, const SandboxLi
 
 } // namespace
 
-SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job,
-                          const std::string& arguments, const SandboxLimits& limits) {
+SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job, const SandboxChild& child,
+                          const SandboxLimits& limits) {
 #ifdef _WIN32
     (void)what;
     (void)job;
-    return isolated(arguments, limits);
+    return isolated(child, limits);
 #else
-    (void)arguments;
-    return isolated(what, job, limits);
+    return isolated(what, job, child.outputIsReport, limits);
 #endif
 }

@@ -12,28 +12,45 @@
 #include <string>
 #include <vector>
 
-// A job: what it found wrong, or empty when it passed.
+// A job: its result, a text that only its caller reads.
 using SandboxJob = std::function<std::string()>;
 
 struct SandboxLimits {
-    int seconds = 120;    // the job's limit
-    int hangSeconds = 10; // a job that makes no progress this long has hung
+    int seconds = 120;    // the job's limit; 0: none
+    int hangSeconds = 10; // a job that makes no progress this long has hung; 0: never
 };
 
 // How a job in the sandbox ended.
 struct SandboxOutcome {
-    enum Kind { Passed, Failed, Crashed, TimedOut, NotRun } kind = NotRun;
-    std::string detail; // the problem, the signal or exception, or why it did not run
+    enum Kind {
+        Finished, // the job returned: detail is its result
+        Ended,    // the child ended before the job returned: detail says how ("exit status 0")
+        Crashed,  // detail: the signal or exception, and what the crash report says of it
+        TimedOut, // detail: which limit
+        NotRun,   // detail: why
+    } kind = NotRun;
+    std::string detail;
+};
+
+// How the child starts on Windows: this program's arguments, and where it reports. With
+// outputIsReport its standard output and error are the report (validate --child); else they are
+// the parent's, and " --report FILE" is added to the arguments.
+struct SandboxChild {
+    std::string arguments;
+    bool outputIsReport = true;
 };
 
 // Runs the job in a child and waits for its verdict. "what" names the job in a crash report
-// ("the check random"); "arguments" start the child on Windows (it must call sandboxChild() with
-// standard output as its report); Linux runs the job in a fork.
-SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job,
-                          const std::string& arguments, const SandboxLimits& limits);
+// ("the check random"). On Linux the job runs in a fork; on Windows "child" starts it. Ctrl-C
+// (interruptWatch) is passed on to the child, which ends its job as it sees fit.
+SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job, const SandboxChild& child,
+                          const SandboxLimits& limits);
 
-// The child's side: runs the job, reporting to fd (a pipe, or on Windows standard output, 1).
-void sandboxChild(const std::string& what, const SandboxJob& job, int fd);
+// The child's side: runs the job and writes its verdict record to fd (a pipe, standard output
+// or the report file). A crash report goes to fd too with crashesToParent, else to standard
+// error, where a person sees it.
+void sandboxChild(const std::string& what, const SandboxJob& job, int fd,
+                  bool crashesToParent = true);
 
 // Called by a job as it goes on (at most ten reports a second reach the parent): a call into the
 // plug-in that never returns shows as silence, judged after the hang limit.

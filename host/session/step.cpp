@@ -186,8 +186,9 @@ bool parseKind(const StepRow& row, const std::string& rest, StepKind& kind, std:
     } else {
         std::size_t at = 0;
         bool ok = true;
-        std::apply([&](auto&... field) { ((ok = ok && readField(field, row, rest, at, error)), ...); },
-                   fields);
+        std::apply(
+            [&](auto&... field) { ((ok = ok && readField(field, row, rest, at, error)), ...); },
+            fields);
         if (!ok) return false;
         if (!blank(rest, at)) return expected(row, error);
     }
@@ -280,8 +281,8 @@ std::vector<StepRow> makeRows() {
                              N::Nothing),
         row<s::ExpectNoAnswer>("expect no answer", "expect no answer",
                                "the parent command had no answer", N::Nothing),
-        row<s::ExpectNotify>("expect notify", "expect notify TEXT",
-                             "the next command is HN 'TEXT'", N::Nothing),
+        row<s::ExpectNotify>("expect notify", "expect notify TEXT", "the next command is HN 'TEXT'",
+                             N::Nothing),
         row<s::ExpectNothing>("expect nothing", "expect nothing",
                               "the step did nothing more than the expectations before this one",
                               N::Nothing),

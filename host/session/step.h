@@ -30,16 +30,20 @@ struct Milliseconds {
 };
 struct Setting {
     std::string property, value;
-    bool operator==(const Setting& o) const {
-        return property == o.property && value == o.value;
-    }
+    bool operator==(const Setting& o) const { return property == o.property && value == o.value; }
 };
 
-#define STEP_FIELDS(...)                                                                          \
-    auto fields() { return std::tie(__VA_ARGS__); }                                               \
-    auto fields() const { return std::tie(__VA_ARGS__); }
+#define STEP_FIELDS(...)                                                                           \
+    auto fields() {                                                                                \
+        return std::tie(__VA_ARGS__);                                                              \
+    }                                                                                              \
+    auto fields() const {                                                                          \
+        return std::tie(__VA_ARGS__);                                                              \
+    }
 #define STEP_NO_FIELDS                                                                             \
-    std::tuple<> fields() const { return {}; }
+    std::tuple<> fields() const {                                                                  \
+        return {};                                                                                 \
+    }
 
 namespace steps {
 // Lines a person reads: "# TEXT". Nothing runs.

@@ -30,4 +30,3 @@ std::string nullHostLife(const CheckContext& context) {
     vorn_abi_delete(component);
     return {};
 }
-

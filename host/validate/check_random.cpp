@@ -12,8 +12,8 @@ std::string randomSequences(const CheckContext& context) {
         run.finish();
         if (!run.problem().empty()) {
             const std::string problem = "life " + std::to_string(i) + ", " + run.problem();
-            const std::string replay =
-                writeReplay(life, context.pluginPath, context.seed, i, run.failedStep(), run.problem());
+            const std::string replay = writeReplay(life, context.pluginPath, context.seed, i,
+                                                   run.failedStep(), run.problem());
             return problem + (replay.empty()
                                   ? ""
                                   : "\n        replay: vorn-host run --plugin " +
@@ -22,4 +22,3 @@ std::string randomSequences(const CheckContext& context) {
     }
     return {};
 }
-

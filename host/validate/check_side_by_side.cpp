@@ -69,4 +69,3 @@ std::string independence(const CheckContext& context) {
     }
     return {};
 }
-

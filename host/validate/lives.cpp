@@ -150,8 +150,8 @@ void LifeRun::finish() {
 }
 
 void LifeRun::take(const std::vector<StepFailure>& failures) {
-    if (const EmulatedHost* host = session_.members().empty() ? nullptr
-                                                               : session_.members().front().host.get())
+    if (const EmulatedHost* host =
+            session_.members().empty() ? nullptr : session_.members().front().host.get())
         for (const HostEvent& e : host->events)
             transcript_.push_back(std::to_string(e.kind) + " " + e.text);
     if (!failures.empty() && problem_.empty()) {
@@ -173,8 +173,8 @@ std::string shellWord(const std::string& path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
 
-std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed,
-                        int index, std::size_t failedStep, const std::string& problem) {
+std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed, int index,
+                        std::size_t failedStep, const std::string& problem) {
     const std::string dir = temporaryFolder();
     const std::string stem =
         "vorn-validate-" + std::to_string(seed) + "-life" + std::to_string(index);

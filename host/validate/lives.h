@@ -67,8 +67,8 @@ private:
 // Writes a failing life as a scenario (and its facility as a configuration beside it) that
 // `vorn-host run --plugin PLUGIN` replays to the same verdict; returns the scenario's path, or
 // empty when it cannot be written.
-std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed,
-                        int index, std::size_t failedStep, const std::string& problem);
+std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed, int index,
+                        std::size_t failedStep, const std::string& problem);
 
 // A path as one word of a command a person copies: in double quotes when it has a blank.
 std::string shellWord(const std::string& path);

@@ -32,8 +32,6 @@ const ValidatorCheck* findValidatorCheck(const std::string& name) {
 
 namespace {
 
-using Outcome = SandboxOutcome;
-
 bool selected(const ValidatorCheck& check, const ValidateOptions& options) {
     auto named = [&](const std::vector<std::string>& names) {
         return std::find(names.begin(), names.end(), check.name) != names.end();
@@ -52,14 +50,30 @@ std::string emptyConfiguration() {
 }
 } // namespace
 
-int validatePlugin(const std::string& path, const ValidateOptions& options, std::ostream& out,
-                   std::ostream& err) {
+namespace {
+
+// The plug-in, loaded here: the job's own, so that what goes wrong in loading it is the child's.
+std::string withPlugin(const std::string& path, const ValidateOptions& options, std::uint64_t seed,
+                       const ValidatorCheck* check) {
     auto plugin = std::make_shared<Plugin>();
     std::string error;
-    if (!plugin->open(path, error)) {
-        err << "vorn-host: " << error << "\n";
-        return 2;
-    }
+    if (!plugin->open(path, error)) return error;
+    if (!check) return {};
+    return check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
+}
+
+// How the child of one check or of the load starts on Windows.
+SandboxChild childOf(const std::string& name, const std::string& path, std::uint64_t seed,
+                     const ValidateOptions& options) {
+    return {"validate --child " + name + " --seed " + std::to_string(seed) + " --iterations " +
+                std::to_string(options.iterations) + " \"" + path + "\"",
+            true};
+}
+
+} // namespace
+
+int validatePlugin(const std::string& path, const ValidateOptions& options, std::ostream& out,
+                   std::ostream& err) {
     // The battery's verdict is the same whatever the caller's environment holds: no labels,
     // neither from VORN_CONFIG nor from a vorn.ini beside the plug-in. A replay of a life runs
     // with a facility file that has none either.
@@ -72,58 +86,91 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                           : static_cast<std::uint64_t>(
                                 std::chrono::steady_clock::now().time_since_epoch().count()) %
                                 1000000007ull;
-    if (!options.child.empty()) { // one check, here, for the parent's report (Windows)
-        const ValidatorCheck* check = findValidatorCheck(options.child.front());
+    if (!options.child.empty()) { // one job, here, for the parent's report (Windows)
+        const std::string& name = options.child.front();
+        const ValidatorCheck* check = findValidatorCheck(name);
         out.flush();
-        const CheckContext context{plugin, seed, options.iterations, absolutePath(path)};
-        sandboxChild(std::string("the check ") + check->name, [&] { return check->run(context); },
-                     1);
+        sandboxChild(
+            check ? std::string("the check ") + name : "loading the plug-in",
+            [&] { return withPlugin(path, options, seed, check); }, 1);
         return 0;
+    }
+    // The library is loaded in a child first: a file that makes the loader crash or hang ends
+    // that child, and vorn-host says why it cannot load it.
+    const SandboxOutcome load = sandboxRun(
+        "loading the plug-in", [&] { return withPlugin(path, options, seed, nullptr); },
+        childOf("load", path, seed, options), SandboxLimits{options.hangSeconds, 0});
+    if (load.kind != SandboxOutcome::Finished || !load.detail.empty()) {
+        err << "vorn-host: "
+            << (load.kind == SandboxOutcome::Finished ? load.detail
+                : load.kind == SandboxOutcome::Crashed
+                    ? "cannot load " + path + ": the loader crashed (" + load.detail + ")"
+                : load.kind == SandboxOutcome::Ended
+                    ? "cannot load " + path + ": loading it ended the process (" + load.detail + ")"
+                    : "cannot load " + path + ": " + load.detail)
+            << "\n";
+        return 2;
     }
     out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "
         << options.iterations << " random sequences, " << options.timeoutSeconds
         << " s for each check, " << options.hangSeconds << " s without progress\n"
         << std::flush;
 
+    // One line per check: its verdict first, as the report reads.
+    enum Verdict { Passed, Failed, Crashed, TimedOut, NotRun };
+    static const char* const lines[] = {"PASSED  ", "FAILED  ", "CRASHED ", "TIMED OUT ",
+                                        "NOT RUN "};
+    static const char* const verdicts[] = {"passed", "failed", "crashed", "timed out", "not run"};
     int passed = 0, failed = 0;
     std::vector<JUnitCase> cases;
     for (const ValidatorCheck& check : validatorChecks()) {
         if (!selected(check, options)) continue;
         const auto started = std::chrono::steady_clock::now();
         out << "RUN     " << check.name << ": " << check.what << std::endl;
-        const CheckContext context{plugin, seed, options.iterations, absolutePath(path)};
-        const std::string arguments = std::string("validate --child ") + check.name + " --seed " +
-                                      std::to_string(seed) + " --iterations " +
-                                      std::to_string(options.iterations) + " \"" + path + "\"";
-        const Outcome outcome = sandboxRun(
-            std::string("the check ") + check.name, [&] { return check.run(context); }, arguments,
+        const SandboxOutcome outcome = sandboxRun(
+            std::string("the check ") + check.name,
+            [&] { return withPlugin(path, options, seed, &check); },
+            childOf(check.name, path, seed, options),
             SandboxLimits{options.timeoutSeconds, options.hangSeconds});
-        // One line per check: its verdict first, as the report reads.
-        static const char* const lines[] = {"PASSED  ", "FAILED  ", "CRASHED ", "TIMED OUT ",
-                                            "NOT RUN "};
-        static const char* const verdicts[] = {"passed", "failed", "crashed", "timed out",
-                                               "not run"};
-        ++(outcome.kind == Outcome::Passed ? passed : failed);
-        out << lines[outcome.kind];
+        Verdict verdict = NotRun;
+        std::string detail = outcome.detail;
         switch (outcome.kind) {
-        case Outcome::Crashed:
-            out << "(" << outcome.detail << ") " << check.name << "\n";
+        case SandboxOutcome::Finished:
+            verdict = detail.empty() ? Passed : Failed;
             break;
-        case Outcome::TimedOut:
-            out << check.name << " (" << outcome.detail << ")\n";
+        case SandboxOutcome::Ended: // a verdict is never taken from an exit status
+            verdict = Failed;
+            detail = "the check ended before it finished: the plug-in ended the process (" +
+                     detail + ")";
+            break;
+        case SandboxOutcome::Crashed:
+            verdict = Crashed;
+            break;
+        case SandboxOutcome::TimedOut:
+            verdict = TimedOut;
+            break;
+        case SandboxOutcome::NotRun:
+            break;
+        }
+        ++(verdict == Passed ? passed : failed);
+        out << lines[verdict];
+        switch (verdict) {
+        case Crashed:
+            out << "(" << detail << ") " << check.name << "\n";
+            break;
+        case TimedOut:
+            out << check.name << " (" << detail << ")\n";
             break;
         default:
-            out << check.name << (outcome.detail.empty() ? "" : ": " + outcome.detail) << "\n";
+            out << check.name << (detail.empty() ? "" : ": " + detail) << "\n";
         }
         out.flush();
         JUnitCase c;
         c.name = check.name;
-        c.kind = outcome.kind == Outcome::Passed ? JUnitCase::Passed : JUnitCase::Failure;
-        c.message =
-            std::string(check.name) + " " + verdicts[outcome.kind] +
-            (outcome.detail.empty() ? ""
-                                    : ": " + outcome.detail.substr(0, outcome.detail.find('\n')));
-        c.detail = outcome.detail;
+        c.kind = verdict == Passed ? JUnitCase::Passed : JUnitCase::Failure;
+        c.message = std::string(check.name) + " " + verdicts[verdict] +
+                    (detail.empty() ? "" : ": " + detail.substr(0, detail.find('\n')));
+        c.detail = detail;
         c.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         cases.push_back(c);
@@ -133,6 +180,7 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
         return 2;
     }
     out << passed << " passed, " << failed << " failed\n";
+    std::string error;
     if (!options.junit.empty() &&
         !writeJUnit(options.junit, "vorn-host validate " + path, cases, error)) {
         err << "vorn-host: " << error << "\n";
