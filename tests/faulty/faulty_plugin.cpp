@@ -17,6 +17,8 @@
 //                       at the parent command "exit"
 //   VORN_FAULT_LATE     the same, but at every parent command it looks up "SD 'A'", hands the
 //                       reply back, and reads it again at its next message
+//   VORN_FAULT_LOAD     the same, but loading the library crashes (an access fault in a static
+//                       initializer, which runs inside the loader)
 #include "vorn_host_contract.h"
 
 #include <cstdint>
@@ -144,6 +146,17 @@ private:
 };
 
 } // namespace
+
+#if defined(VORN_FAULT_LOAD)
+namespace {
+struct CrashesWhenLoaded {
+    CrashesWhenLoaded() {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+} crashesWhenLoaded;
+} // namespace
+#endif
 
 VORN_EXPORT vorn_client_callback* load_vorn_client_script(HostClient* host, const char*) {
     return new (std::nothrow) Faulty(host);
