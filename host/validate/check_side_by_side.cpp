@@ -34,22 +34,24 @@ std::string interleaved(const CheckContext& context, const std::vector<Life>& li
     return {};
 }
 
+std::vector<Life> livesOf(std::uint64_t seed, int count) {
+    Randomness rnd(seed);
+    std::vector<Life> lives;
+    for (int i = 0; i < count; ++i)
+        lives.push_back(randomLife(rnd));
+    return lives;
+}
+
 } // namespace
 
 std::string manyAlive(const CheckContext& context) {
-    Randomness rnd(context.seed ^ 0x5a5a);
-    std::vector<Life> lives;
-    for (int i = 0; i < 50; ++i)
-        lives.push_back(randomLife(rnd));
+    const std::vector<Life> lives = livesOf(context.seed ^ 0x5a5a, 50);
     std::vector<std::unique_ptr<LifeRun>> runs;
     return interleaved(context, lives, runs);
 }
 
 std::string independence(const CheckContext& context) {
-    Randomness rnd(context.seed ^ 0xa5a5);
-    std::vector<Life> lives;
-    for (int i = 0; i < 8; ++i)
-        lives.push_back(randomLife(rnd));
+    const std::vector<Life> lives = livesOf(context.seed ^ 0xa5a5, 8);
     std::vector<std::unique_ptr<LifeRun>> together;
     std::string problem = interleaved(context, lives, together);
     if (!problem.empty()) return problem;
