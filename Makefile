@@ -30,7 +30,7 @@ demo: deps
 # cmake/windows-mode.sh). Both suites always run; the target fails if either failed.
 VORN_WINE ?= auto
 test:
-	@cmake/install-deps.sh test
+	@cmake/install-deps.sh build test browser
 	@mkdir -p $(BUILD)
 	@way=$$(VORN_WINE=$(VORN_WINE) cmake/windows-mode.sh $(BUILD)) || exit 1; \
 	mode=$${way%% *}; why=$${way#* }; \

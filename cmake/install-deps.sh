@@ -8,21 +8,35 @@
 #     vm      the VM that runs the Windows tests where this kernel runs no 32-bit code
 #     fuzz    clang and its sanitizer runtimes
 #     bench   valgrind, which counts the instructions and system calls of `make bench`
+#     browser Chromium and Node.js, and playwright-core (npm ci in tests/browser) for the
+#             web panel's browser tests
 # Without root (or without apt-get) it only names what is missing and returns non-zero.
 set -u
 want=()
 lean=() # installed without their recommended packages (QEMU's would bring a desktop)
 i386=0
+browser=0
 [ $# = 0 ] && set -- build
+
+# playwright-core, pinned by tests/browser/package-lock.json, into tests/browser/node_modules.
+npm_ci() {
+    [ $browser = 1 ] || return 0
+    local dir
+    dir="$(dirname "$0")/../tests/browser"
+    [ -d "$dir/node_modules/playwright-core" ] && [ "$dir/node_modules" -nt "$dir/package-lock.json" ] && return 0
+    (cd "$dir" && npm ci --no-audit --no-fund >/dev/null) || { echo "install-deps.sh: npm ci failed in $dir" >&2; return 1; }
+}
 for group in "$@"; do
     case "$group" in
-        build) want+=(cmake make g++ libedit-dev) ;;
+        build) want+=(cmake make g++ libedit-dev libcpp-httplib-dev nlohmann-json3-dev) ;;
         test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
         bench) want+=(cmake make g++ valgrind) ;;
         mingw) want+=(cmake make g++-mingw-w64-i686) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;
         vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;
         fuzz) want+=(cmake make clang libclang-rt-14-dev) ;;
+        browser) want+=(chromium) lean+=(chromium) browser=1
+                 command -v node >/dev/null || want+=(nodejs npm) ;;
         *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
@@ -30,7 +44,7 @@ missing=()
 for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then npm_ci; exit; fi
 if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
     echo "missing packages (install them as root): ${missing[*]}" >&2
     exit 1
@@ -48,3 +62,4 @@ done
 apt-get update -q >/dev/null || exit 1
 if [ ${#rich[@]} -gt 0 ]; then apt-get install -y -q "${rich[@]}" >/dev/null || exit 1; fi
 if [ ${#plain[@]} -gt 0 ]; then apt-get install -y -q --no-install-recommends "${plain[@]}" >/dev/null || exit 1; fi
+npm_ci

@@ -7,6 +7,9 @@
 #include "crash_report.h"
 #include "junit.h"
 #include "sandbox.h"
+#ifdef VORN_SERVE
+#include "server.h"
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +46,7 @@ namespace {
 const char* const usage = R"(usage:
   vorn-host run [options] SCENARIO...   run scenario files; '-' reads steps from standard input
   vorn-host validate [options] PLUGIN   run the validation battery against a plug-in file
+  vorn-host serve [options] [SCENARIO]  serve the panel as a local web page of live tiles
   vorn-host --help | --version
 
 options of run:
@@ -70,6 +74,15 @@ options of validate:
   --only NAME       run only this check (may be given more than once)
   --skip NAME       do not run this check (may be given more than once)
   --junit FILE      write a JUnit XML report: one test case per check
+options of serve:
+  --plugin FILE     the plug-in of the tiles (default as for run)
+  --config FILE     configuration and facility file: its [tiles.NAME] sections (instance =
+                    NAME, and settings as parent commands), else one tile for each instance
+  --port N          the port, 0 to 65535 (default 8150; 0: any free one, printed)
+  --listen ADDR     the address to listen on (default 127.0.0.1); any other lets other
+                    machines drive the panel, and is warned of
+  --timeout S       a step not answered within S seconds has hung, 1 to 3600 (default 10)
+  SCENARIO          a scenario file replayed on the page at the start
 Options take their value as "--name value" or "--name=value".
 
 exit status: 0 all passed; 1 an expectation or check failed; 2 a malformed scenario line, a
@@ -447,6 +460,54 @@ int validate(int argc, char** argv) {
     return finished(validatePlugin(plugin, options, std::cout, std::cerr));
 }
 
+int serveCommand(int argc, char** argv) {
+#ifdef VORN_SERVE
+    ServeOptions options;
+    options.plugin = defaultPlugin();
+    bool child = false;
+    for (Arguments args(argc, argv, 2); !args.done();) {
+        const std::string arg = args.next();
+        std::string value, error;
+        unsigned long long n = 0;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return finished(0);
+        } else if (arg == "--plugin" || arg == "--config") {
+            if (!args.value(value) || value.empty()) return usageError(arg + " needs a file");
+            (arg == "--plugin" ? options.plugin : options.config) = value;
+        } else if (arg == "--listen") {
+            if (!args.value(value) || value.empty()) return usageError(arg + " needs an address");
+            options.listen = value;
+            options.listenGiven = true;
+        } else if (arg == "--port" || arg == "--timeout") {
+            if (!args.value(value)) return usageError(arg + " needs a value");
+            if (!wholeNumber(arg, value, arg == "--port" ? 0 : 1, arg == "--port" ? 65535 : 3600, n,
+                             error))
+                return usageError(error);
+            (arg == "--port" ? options.port : options.stepSeconds) = static_cast<int>(n);
+        } else if (arg == "--child") { // the session's own process, on Windows
+            child = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else if (options.scenario.empty()) {
+            options.scenario = arg;
+        } else {
+            return usageError("serve takes one scenario file");
+        }
+    }
+    if (child) return serveChild(options);
+    options.childArguments = "serve --child";
+    if (!options.plugin.empty()) options.childArguments += " --plugin \"" + options.plugin + "\"";
+    return finished(serve(options));
+#else
+    (void)argc;
+    (void)argv;
+    std::cerr << "vorn-host: serve is not in this build (it needs cpp-httplib and "
+                 "nlohmann-json when it is built)\n";
+    return 2;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -466,5 +527,6 @@ int main(int argc, char** argv) {
     }
     if (command == "run") return run(argc, argv);
     if (command == "validate") return validate(argc, argv);
+    if (command == "serve") return serveCommand(argc, argv);
     return usageError("unknown command " + command);
 }

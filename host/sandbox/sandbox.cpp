@@ -285,3 +285,244 @@ SandboxOutcome sandboxRun(const std::string& what, const SandboxJob& job, const 
     return isolated(what, job, child.outputIsReport, limits);
 #endif
 }
+
+SandboxConversation::~SandboxConversation() {
+    stop();
+}
+
+#ifdef _WIN32
+bool SandboxConversation::start(const std::string&, const Serve&, const std::string& arguments) {
+    stop();
+    outcome_ = SandboxOutcome();
+    char exe[MAX_PATH];
+    if (!GetModuleFileNameA(nullptr, exe, MAX_PATH)) {
+        outcome_.detail = "cannot find vorn-host.exe itself";
+        return false;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE inRead, inWrite, outRead, outWrite;
+    if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) return false;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) {
+        CloseHandle(inRead);
+        CloseHandle(inWrite);
+        return false;
+    }
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    std::string command = std::string("\"") + exe + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    const BOOL made = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                     nullptr, &startup, &process);
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
+    if (!made) {
+        CloseHandle(inWrite);
+        CloseHandle(outRead);
+        outcome_.detail = "cannot start a child process";
+        return false;
+    }
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    toChild_ = inWrite;
+    fromChild_ = outRead;
+    running_ = true;
+    pending_.clear();
+    return true;
+}
+
+bool SandboxConversation::ask(const std::string& line, std::string& answer, int seconds) {
+    if (!running_) return false;
+    const std::string text = line + "\n";
+    DWORD written = 0;
+    if (!WriteFile(toChild_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        ended(false, seconds);
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const std::size_t eol = pending_.find('\n');
+        if (eol != std::string::npos) {
+            answer = pending_.substr(0, eol);
+            pending_.erase(0, eol + 1);
+            return true;
+        }
+        DWORD available = 0;
+        if (!PeekNamedPipe(fromChild_, nullptr, 0, nullptr, &available, nullptr)) {
+            ended(false, seconds);
+            return false;
+        }
+        if (available == 0) {
+            if (seconds > 0 && std::chrono::steady_clock::now() >= until) {
+                ended(true, seconds);
+                return false;
+            }
+            Sleep(5);
+            continue;
+        }
+        char chunk[4096];
+        DWORD n = 0;
+        if (!ReadFile(fromChild_, chunk, std::min<DWORD>(available, sizeof chunk), &n, nullptr) ||
+            n == 0) {
+            ended(false, seconds);
+            return false;
+        }
+        pending_.append(chunk, n);
+    }
+}
+
+void SandboxConversation::ended(bool timedOut, int seconds) {
+    if (timedOut) TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    if (timedOut) {
+        outcome_.kind = SandboxOutcome::TimedOut;
+        outcome_.detail = "no answer within " + std::to_string(seconds) + " s";
+    } else if (code > 255) {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "exception 0x%08lx", static_cast<unsigned long>(code));
+        outcome_.kind = SandboxOutcome::Crashed;
+        outcome_.detail = hex;
+    } else {
+        outcome_.kind = SandboxOutcome::Ended;
+        outcome_.detail = "exit status " + std::to_string(code);
+    }
+    stop();
+}
+
+void SandboxConversation::stop() {
+    if (toChild_) CloseHandle(toChild_);
+    if (fromChild_) CloseHandle(fromChild_);
+    if (process_) {
+        if (running_ && WaitForSingleObject(process_, 2000) == WAIT_TIMEOUT)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+    toChild_ = fromChild_ = process_ = nullptr;
+    running_ = false;
+}
+#else
+bool SandboxConversation::start(const std::string& what, const Serve& serve, const std::string&) {
+    stop();
+    outcome_ = SandboxOutcome();
+    int down[2], up[2];
+    if (pipe(down) != 0) return false;
+    if (pipe(up) != 0) {
+        close(down[0]);
+        close(down[1]);
+        return false;
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        for (int fd : {down[0], down[1], up[0], up[1]})
+            close(fd);
+        outcome_.detail = "cannot fork";
+        return false;
+    }
+    if (pid == 0) {
+        close(down[1]);
+        close(up[0]);
+        // The parent's threads are not here; its signal handlers are. Ctrl-C is the parent's.
+        signal(SIGINT, SIG_IGN);
+        crashReportSet(what.c_str());
+        serve(down[0], up[1]);
+        _exit(0);
+    }
+    close(down[0]);
+    close(up[1]);
+    pid_ = pid;
+    toChild_ = down[1];
+    fromChild_ = up[0];
+    running_ = true;
+    pending_.clear();
+    return true;
+}
+
+bool SandboxConversation::ask(const std::string& line, std::string& answer, int seconds) {
+    if (!running_) return false;
+    const std::string text = line + "\n";
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = write(toChild_, text.data() + done, text.size() - done);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            ended(false, seconds);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const std::size_t eol = pending_.find('\n');
+        if (eol != std::string::npos) {
+            answer = pending_.substr(0, eol);
+            pending_.erase(0, eol + 1);
+            return true;
+        }
+        int wait = 200;
+        if (seconds > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  until - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                ended(true, seconds);
+                return false;
+            }
+            wait = static_cast<int>(std::min<long long>(left, 200));
+        }
+        pollfd ready{fromChild_, POLLIN, 0};
+        if (poll(&ready, 1, wait) <= 0) continue;
+        char chunk[65536];
+        const ssize_t n = read(fromChild_, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ended(false, seconds);
+            return false;
+        }
+        pending_.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+void SandboxConversation::ended(bool timedOut, int seconds) {
+    if (timedOut) kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (timedOut) {
+        outcome_.kind = SandboxOutcome::TimedOut;
+        outcome_.detail = "no answer within " + std::to_string(seconds) + " s";
+    } else if (WIFSIGNALED(status)) {
+        outcome_.kind = SandboxOutcome::Crashed;
+        outcome_.detail = "signal " + std::to_string(WTERMSIG(status));
+    } else {
+        outcome_.kind = SandboxOutcome::Ended;
+        outcome_.detail = "exit status " + std::to_string(WEXITSTATUS(status));
+    }
+    stop();
+}
+
+void SandboxConversation::stop() {
+    if (toChild_ >= 0) close(toChild_); // the child sees the end of its input and ends
+    if (fromChild_ >= 0) close(fromChild_);
+    toChild_ = fromChild_ = -1;
+    if (pid_ > 0) {
+        int status = 0;
+        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            usleep(20000);
+        if (waitpid(pid_, &status, WNOHANG) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
+    }
+    pid_ = -1;
+    running_ = false;
+}
+#endif

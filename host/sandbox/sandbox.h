@@ -55,3 +55,38 @@ void sandboxChild(const std::string& what, const SandboxJob& job, int fd,
 // Called by a job as it goes on (at most ten reports a second reach the parent): a call into the
 // plug-in that never returns shows as silence, judged after the hang limit.
 void sandboxProgress();
+
+// A job that lives on: a child that answers one line with one line, for as long as the parent
+// keeps it (the web panel's session). The child runs serve(in, out) on Linux (a fork), or is
+// this program started again with "arguments" on Windows, its standard input and output the
+// two ends. Whatever the plug-in does there ends the child, which ended() then tells.
+class SandboxConversation {
+public:
+    using Serve = std::function<void(int in, int out)>;
+    SandboxConversation() = default;
+    SandboxConversation(const SandboxConversation&) = delete;
+    SandboxConversation& operator=(const SandboxConversation&) = delete;
+    ~SandboxConversation();
+    bool start(const std::string& what, const Serve& serve, const std::string& arguments);
+    // Sends a line and waits for the answer, at most "seconds" (0: for ever); false when the
+    // child ended or did not answer in time (it is then ended), with outcome() saying how.
+    bool ask(const std::string& line, std::string& answer, int seconds);
+    bool running() const { return running_; }
+    const SandboxOutcome& outcome() const { return outcome_; }
+    void stop();
+
+private:
+    void ended(bool timedOut, int seconds);
+    bool running_ = false;
+    SandboxOutcome outcome_;
+    std::string pending_; // read past the last answer
+#ifdef _WIN32
+    void* process_ = nullptr;
+    void* toChild_ = nullptr;
+    void* fromChild_ = nullptr;
+#else
+    int pid_ = -1;
+    int toChild_ = -1;
+    int fromChild_ = -1;
+#endif
+};

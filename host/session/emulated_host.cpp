@@ -86,6 +86,7 @@ const char* EmulatedHost::send(const char* text, int mode) {
         return nullptr;
     }
     if (command.word == "SD") {
+        lastLookup = command.texts[0];
         std::optional<std::string> reply = facility.lookup(command.texts[0]);
         if (!reply) return nullptr;
         const char* given = lentCopy(*reply, LentKind::Reply);

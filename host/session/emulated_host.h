@@ -80,6 +80,7 @@ public:
     // Panel model: panel -> control -> property -> value.
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> panels;
     std::string lastPanel, lastControl;
+    std::string lastLookup; // the instance the component last looked up with "SD"
     std::vector<std::string> notifications;
     bool ended = false;
     bool panelChanged = false;
@@ -98,6 +99,9 @@ public:
     const std::string* property(const std::string& name) const;
     // Whether the component registered for any contact, or for this one.
     bool registered() const { return facility.hasRegistrations(this); }
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>> registrations() const {
+        return facility.registrations(this);
+    }
     bool registered(std::int32_t device, std::int32_t contact) const {
         return facility.isRegistered(this, device, contact);
     }

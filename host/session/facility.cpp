@@ -146,3 +146,20 @@ bool Facility::isRegistered(const ContactListener* listener, std::int32_t device
         if (contact >= first && contact <= last) return true;
     return false;
 }
+
+std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>>
+Facility::registrations(const ContactListener* listener) const {
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>> out;
+    if (const Ranges* ranges = rangesOf(listener))
+        for (const auto& [device, list] : *ranges)
+            for (const auto& [first, last] : list)
+                out.emplace_back(device, first, last);
+    return out;
+}
+
+std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> Facility::contacts() const {
+    auto all = states_;
+    for (const auto& [name, instance] : instances)
+        if (!instance.reply) all.emplace(std::make_pair(instance.device, instance.contact), 0);
+    return all;
+}

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,11 @@ public:
     bool isRegistered(const ContactListener* listener, std::int32_t device,
                       std::int32_t contact) const;
     bool hasRegistrations(const ContactListener* listener) const;
+    // What a listener registered: device, first contact, last contact.
+    std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>>
+    registrations(const ContactListener* listener) const;
+    // Every contact that has a state, and every contact an instance names.
+    std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> contacts() const;
 
     std::map<std::string, FacilityInstance> instances;
 

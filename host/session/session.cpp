@@ -110,12 +110,15 @@ std::vector<StepFailure> Session::apply(const Step& step) {
     const StepRow& row = step.row();
     if (step.isExpectation()) {
         Member* m = find(step.component);
-        if (row.needs != StepRow::Nothing && !m) {
-            mismatch(failures, "mismatch", formatStep(step), "no host yet");
+        if (!m && !std::holds_alternative<steps::ExpectContact>(step.kind)) {
+            // A component never made did nothing.
+            if (!std::holds_alternative<steps::ExpectNothing>(step.kind))
+                mismatch(failures, "mismatch", formatStep(step),
+                         step.component.empty() ? "no host yet"
+                                                : "no component " + step.component + " yet");
             return failures;
         }
-        Member& addressed = m ? *m : member(step.component);
-        std::visit([&](const auto& kind) { run(kind, addressed, step, failures); }, step.kind);
+        std::visit([&](const auto& kind) { run(kind, m, step, failures); }, step.kind);
         return failures;
     }
     // Expectations look at what this step does; whatever the last step did that no
@@ -142,7 +145,11 @@ std::vector<StepFailure> Session::apply(const Step& step) {
                  m && m->created ? "the component was deleted" : "no component was created yet");
         return failures;
     }
-    Member& addressed = member(step.component);
+    // Only a step for a component makes its host; the facility's and the clock's make none.
+    Member* addressed =
+        row.needs == StepRow::Component || std::holds_alternative<steps::Create>(step.kind)
+            ? &member(step.component)
+            : nullptr;
     std::visit([&](const auto& kind) { run(kind, addressed, step, failures); }, step.kind);
     settle();
     checkContract(failures);
@@ -250,54 +257,54 @@ std::int64_t Session::ticksDue(std::int64_t ms) const {
 }
 
 // The steps.
-void Session::run(const steps::Config& s, Member&, const Step& step,
+void Session::run(const steps::Config& s, Member*, const Step& step,
                   std::vector<StepFailure>& failures) {
     for (StepFailure& f : configure(resolve(s.file), step.line))
         failures.push_back(f);
 }
 
-void Session::run(const steps::Load& s, Member&, const Step&, std::vector<StepFailure>& failures) {
+void Session::run(const steps::Load& s, Member*, const Step&, std::vector<StepFailure>& failures) {
     load(s.file.empty() ? options_.plugin : resolve(s.file), failures);
 }
 
-void Session::run(const steps::Create& s, Member& m, const Step&,
+void Session::run(const steps::Create& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     // A live component is deleted first, as the host would replace it; its teardown is shown
     // and checked with the rest of the step.
-    m.created = true;
-    if (!m.host->create(*plugin_, s.path))
+    m->created = true;
+    if (!m->host->create(*plugin_, s.path))
         mismatch(failures, "the plug-in returned no component", "a component", "null");
 }
 
-void Session::run(const steps::Parent& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->parentCommand(&s.text);
+void Session::run(const steps::Parent& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->parentCommand(&s.text);
 }
 
-void Session::run(const steps::Hold& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->parentCommand(&s.text, true);
+void Session::run(const steps::Hold& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->parentCommand(&s.text, true);
 }
 
-void Session::run(const steps::Release& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->release(s.k);
+void Session::run(const steps::Release& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->release(s.k);
 }
 
-void Session::run(const steps::Press& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->press(s.panel, s.control);
+void Session::run(const steps::Press& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->press(s.panel, s.control);
 }
 
-void Session::run(const steps::Report& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->report(s.device, s.contact, s.state);
+void Session::run(const steps::Report& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->report(s.device, s.contact, s.state);
 }
 
-void Session::run(const steps::Switch& s, Member&, const Step&, std::vector<StepFailure>&) {
+void Session::run(const steps::Switch& s, Member*, const Step&, std::vector<StepFailure>&) {
     facility_.setState(s.device, s.contact, s.state);
 }
 
-void Session::run(const steps::Tick& s, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->tick(s.timer);
+void Session::run(const steps::Tick& s, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->tick(s.timer);
 }
 
-void Session::run(const steps::Advance& s, Member&, const Step&,
+void Session::run(const steps::Advance& s, Member*, const Step&,
                   std::vector<StepFailure>& failures) {
     const std::int64_t due = ticksDue(s.by.ms);
     auto tooFar = [&](const std::string& actual) {
@@ -316,12 +323,12 @@ void Session::run(const steps::Advance& s, Member&, const Step&,
         // The earliest due timer; on a tie the first component's, then the lowest id.
         EmulatedHost* host = nullptr;
         std::map<std::int32_t, EmulatedHost::Timer>::iterator next;
-        for (Member& m : members_) {
-            if (!m.host->alive()) continue;
-            auto& timers = m.host->timers();
+        for (Member& each : members_) {
+            if (!each.host->alive()) continue;
+            auto& timers = each.host->timers();
             for (auto it = timers.begin(); it != timers.end(); ++it)
                 if (it->second.due <= until && (!host || it->second.due < next->second.due)) {
-                    host = m.host.get();
+                    host = each.host.get();
                     next = it;
                 }
         }
@@ -339,15 +346,15 @@ void Session::run(const steps::Advance& s, Member&, const Step&,
     now_ = until;
 }
 
-void Session::run(const steps::Message& s, Member& m, const Step&, std::vector<StepFailure>&) {
+void Session::run(const steps::Message& s, Member* m, const Step&, std::vector<StepFailure>&) {
     if (s.type == VORN_MSG_PARENT)
-        m.host->parentCommand(nullptr, true);
+        m->host->parentCommand(nullptr, true);
     else
-        m.host->message(s.type);
+        m->host->message(s.type);
 }
 
-void Session::run(const steps::Delete&, Member& m, const Step&, std::vector<StepFailure>&) {
-    m.host->destroy();
+void Session::run(const steps::Delete&, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->host->destroy();
 }
 
 // The expectations.
@@ -370,61 +377,61 @@ const HostEvent* nextSkippingSilentAnswers(const EmulatedHost& host, std::size_t
 }
 } // namespace
 
-void Session::expectEvent(Member& m, const HostEvent& wanted, std::vector<StepFailure>& failures) {
+void Session::expectEvent(Member* m, const HostEvent& wanted, std::vector<StepFailure>& failures) {
     const HostEvent* e = wanted.kind == HostEvent::Answer
-                             ? nextEvent(*m.host, m.cursor)
-                             : nextSkippingSilentAnswers(*m.host, m.cursor);
+                             ? nextEvent(*m->host, m->cursor)
+                             : nextSkippingSilentAnswers(*m->host, m->cursor);
     if (!e || e->kind != wanted.kind || e->text != wanted.text ||
         (wanted.kind == HostEvent::Answer && e->hasReply != wanted.hasReply)) {
         // Passed over, so that the expectations after it meet the events after it.
         const std::string actual = describe(e);
-        if (e) ++m.cursor;
+        if (e) ++m->cursor;
         mismatch(failures, "mismatch", describe(&wanted), actual);
         return;
     }
-    ++m.cursor;
+    ++m->cursor;
 }
 
-void Session::run(const steps::ExpectCommand& s, Member& m, const Step&,
+void Session::run(const steps::ExpectCommand& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     expectEvent(m, {HostEvent::Command, s.text}, failures);
 }
 
-void Session::run(const steps::ExpectNotify& s, Member& m, const Step&,
+void Session::run(const steps::ExpectNotify& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     expectEvent(m, {HostEvent::Command, "HN '" + s.text + "'"}, failures);
 }
 
-void Session::run(const steps::ExpectDebug& s, Member& m, const Step&,
+void Session::run(const steps::ExpectDebug& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     expectEvent(m, {HostEvent::Debug, s.text}, failures);
 }
 
-void Session::run(const steps::ExpectAnswer& s, Member& m, const Step&,
+void Session::run(const steps::ExpectAnswer& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     expectEvent(m, answerEvent(s.text, true), failures);
 }
 
-void Session::run(const steps::ExpectNoAnswer&, Member& m, const Step&,
+void Session::run(const steps::ExpectNoAnswer&, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     expectEvent(m, answerEvent("", false), failures);
 }
 
-void Session::run(const steps::ExpectNothing&, Member& m, const Step&,
+void Session::run(const steps::ExpectNothing&, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
-    const HostEvent* e = nextSkippingSilentAnswers(*m.host, m.cursor);
+    const HostEvent* e = nextSkippingSilentAnswers(*m->host, m->cursor);
     if (e) mismatch(failures, "mismatch", "nothing more", describe(e));
 }
 
-void Session::run(const steps::ExpectEnded&, Member& m, const Step&,
+void Session::run(const steps::ExpectEnded&, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
-    if (!m.host->ended) mismatch(failures, "mismatch", "AS sent", "no AS");
+    if (!m->host->ended) mismatch(failures, "mismatch", "AS sent", "no AS");
 }
 
-void Session::run(const steps::ExpectPanel& s, Member& m, const Step&,
+void Session::run(const steps::ExpectPanel& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     const std::string& name = s.setting.property;
-    const std::string* set = m.host->property(name);
+    const std::string* set = m->host->property(name);
     // As the button view shows it: a button until the component says otherwise.
     static const std::string button = "button";
     if (!set && name == "style") set = &button;
@@ -433,7 +440,7 @@ void Session::run(const steps::ExpectPanel& s, Member& m, const Step&,
     if (actual != wanted) mismatch(failures, "panel property", wanted, actual);
 }
 
-void Session::run(const steps::ExpectContact& s, Member&, const Step&,
+void Session::run(const steps::ExpectContact& s, Member*, const Step&,
                   std::vector<StepFailure>& failures) {
     const std::int32_t actual = facility_.state(s.device, s.contact);
     if (actual != s.state)
@@ -461,8 +468,14 @@ std::optional<std::string> Session::silence(const Step& step) const {
     if (const auto* r = std::get_if<steps::Report>(&step.kind))
         if (!host.registered(r->device, r->contact))
             return std::string(": that contact is not registered");
-    if (std::holds_alternative<steps::Press>(step.kind) && host.reportsDelivered == 0)
-        return std::string(": no report was delivered yet");
+    if (const auto* press = std::get_if<steps::Press>(&step.kind)) {
+        if (host.reportsDelivered == 0) return std::string(": no report was delivered yet");
+        if (!host.lastControl.empty() &&
+            (press->panel != host.lastPanel || press->control != host.lastControl))
+            return ": that is another panel or control than the tile's ('" + host.lastPanel +
+                   "' '" + host.lastControl + "')";
+        return std::string(": the component ignored it, as a tile with sendGPI=false does");
+    }
     return std::string();
 }
 

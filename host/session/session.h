@@ -104,30 +104,30 @@ private:
                const std::string& message);
 
     // One case for each kind of step.
-    void run(const steps::Comment&, Member&, const Step&, std::vector<StepFailure>&) {}
-    void run(const steps::Config&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Load&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Create&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Parent&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Hold&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Release&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Press&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Report&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Switch&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Tick&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Advance&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Message&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::Delete&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectCommand&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectDebug&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectAnswer&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectNoAnswer&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectNotify&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectNothing&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectPanel&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectContact&, Member&, const Step&, std::vector<StepFailure>&);
-    void run(const steps::ExpectEnded&, Member&, const Step&, std::vector<StepFailure>&);
-    void expectEvent(Member& m, const HostEvent& wanted, std::vector<StepFailure>& failures);
+    void run(const steps::Comment&, Member*, const Step&, std::vector<StepFailure>&) {}
+    void run(const steps::Config&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Load&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Create&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Parent&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Hold&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Release&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Press&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Report&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Switch&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Tick&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Advance&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Message&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::Delete&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectCommand&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectDebug&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectAnswer&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNoAnswer&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNotify&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectNothing&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectPanel&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectContact&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectEnded&, Member*, const Step&, std::vector<StepFailure>&);
+    void expectEvent(Member* m, const HostEvent& wanted, std::vector<StepFailure>& failures);
 
     SessionOptions options_;
     std::shared_ptr<const Plugin> plugin_;

@@ -1,0 +1,413 @@
+#include "panel.h"
+
+#include "crash_report.h"
+#include "vorn_ini.h"
+
+#include <algorithm>
+#include <cctype>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::size_t keptLines = 5000; // the transcript the page can still fetch
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+// A text as JSON takes: any byte that is not UTF-8 shows as U+FFFD.
+std::string dumped(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// How the panel looks now: each tile as the panel client shows it, and the facility's contacts.
+json view(Session& session) {
+    json tiles = json::array();
+    for (const Session::Member& m : session.members()) {
+        const EmulatedHost& h = *m.host;
+        auto property = [&](const char* name) -> json {
+            const std::string* value = h.property(name);
+            return value ? json(*value) : json(nullptr);
+        };
+        const std::string notify = h.notifications.empty() ? "" : h.notifications.back();
+        json bound = json::array();
+        for (const auto& [device, first, last] : h.registrations())
+            bound.push_back({device, first, last});
+        tiles.push_back({
+            {"name", m.name},
+            {"alive", h.alive()},
+            {"created", m.created},
+            {"ended", h.ended},
+            {"label", property("text")},
+            {"style", property("style")},
+            {"stylesheet", property("stylesheet")},
+            {"statesheet", property("statesheet")},
+            {"panel", h.lastPanel},
+            {"control", h.lastControl},
+            {"notify", h.notifications.empty() ? json(nullptr) : json(notify)},
+            {"report", notify == "GPIvalue=1"   ? "on"
+                       : notify == "GPIvalue=0" ? "off"
+                                                : "no report yet"},
+            {"instance", h.lastLookup},
+            {"bound", bound},
+            {"reports", h.reportsDelivered},
+        });
+    }
+    json contacts = json::array();
+    for (const auto& [where, state] : session.facility().contacts()) {
+        json names = json::array();
+        for (const auto& [name, instance] : session.facility().instances)
+            if (!instance.reply && instance.device == where.first &&
+                instance.contact == where.second)
+                names.push_back(name);
+        contacts.push_back({{"device", where.first},
+                            {"contact", where.second},
+                            {"state", state},
+                            {"names", names}});
+    }
+    json instances = json::array();
+    for (const auto& [name, instance] : session.facility().instances)
+        instances.push_back(name);
+    return {
+        {"tiles", tiles}, {"contacts", contacts}, {"instances", instances}, {"now", session.now()}};
+}
+
+std::string failureText(const StepFailure& f) {
+    if (f.fatal) return (f.where.empty() ? "" : f.where + ": ") + f.message;
+    return f.what + ": expected " + f.expected + ", actual " + f.actual;
+}
+
+// One step in the child: what it did, and the panel after it.
+json answer(Session& session, const std::string& line) {
+    if (line == "?") return {{"view", view(session)}};
+    std::string error;
+    const std::optional<Step> step = parseStep(line, 0, error);
+    if (!step) return {{"error", error.empty() ? "no step" : error}};
+    crashReportSet(("the step '" + line + "'").c_str());
+    const std::vector<StepFailure> failures = session.apply(*step);
+    json lines = json::array();
+    for (const Session::Member& m : session.members())
+        for (const std::string& text : linesOf(transcript(*m.host)))
+            lines.push_back({{"tile", m.name}, {"text", text}});
+    json problems = json::array();
+    for (const StepFailure& f : failures)
+        problems.push_back(failureText(f));
+    json expectations = json::array();
+    if (!step->isExpectation())
+        for (const Step& e : session.expectations())
+            expectations.push_back(formatStep(e));
+    const std::optional<std::string> silence = session.silence(*step);
+    return {{"lines", lines},
+            {"failures", problems},
+            {"expectations", expectations},
+            {"silence", silence ? json("(the component sent nothing" + *silence + ")") : json()},
+            {"view", view(session)}};
+}
+
+bool writeAll(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const auto n = ::write(fd, text.data() + done, static_cast<unsigned>(text.size() - done));
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A tile's name from an instance's: what the step language takes after '@'.
+std::string tileName(const std::string& instance) {
+    std::string name;
+    for (unsigned char c : instance)
+        name += std::isalnum(c) || c == '_' || c == '-' || c == '.' ? static_cast<char>(c) : '_';
+    return name.empty() ? "tile" : name;
+}
+
+} // namespace
+
+void servePanelSession(const SessionOptions& options, int in, int out) {
+    Session session(options);
+    std::string buffer;
+    char chunk[4096];
+    for (;;) {
+        const std::size_t eol = buffer.find('\n');
+        if (eol == std::string::npos) {
+            const auto n = ::read(in, chunk, sizeof chunk);
+            if (n <= 0) break;
+            buffer.append(chunk, static_cast<std::size_t>(n));
+            continue;
+        }
+        const std::string line = buffer.substr(0, eol);
+        buffer.erase(0, eol + 1);
+        if (!writeAll(out, dumped(answer(session, line)) + "\n")) break;
+    }
+    // The input ended: the components end as the host ends them when it closes.
+    session.end();
+}
+
+Panel::Panel(PanelOptions options) : options_(std::move(options)) {}
+
+Panel::~Panel() {
+    close();
+}
+
+void Panel::close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    child_.stop();
+    change_.notify_all();
+}
+
+void Panel::changed() {
+    ++version_;
+    change_.notify_all();
+}
+
+void Panel::note(const std::string& tile, const std::string& text, const std::string& kind) {
+    transcript_.push_back({tile, text, kind});
+    if (transcript_.size() > keptLines) {
+        transcript_.pop_front();
+        ++firstLine_;
+    }
+}
+
+bool Panel::startChild(std::string& error) {
+    const SessionOptions session = options_.session;
+    if (child_.start(
+            "the web panel's session",
+            [session](int in, int out) { servePanelSession(session, in, out); },
+            options_.childArguments))
+        return true;
+    error = "cannot start the session's process: " + child_.outcome().detail;
+    return false;
+}
+
+bool Panel::begin(std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    header_ = "# Recorded by vorn-host serve: each step, then all it made the components do.\n";
+    if (!options_.session.plugin.empty())
+        header_ += "# Replay: vorn-host run --plugin " + options_.session.plugin + " FILE\n";
+    if (!startChild(error)) return false;
+    std::vector<std::string> steps;
+    if (!options_.config.empty()) {
+        const std::string path = absolutePath(options_.config);
+        steps.push_back(formatStep(Step{steps::Config{path}, "", 0}));
+        // The panel's tiles: its [tiles.NAME] sections (instance = NAME, and settings), else
+        // one tile for each instance.
+        vorn_ini ini;
+        if (!ini.load(path)) {
+            error = options_.config + ": cannot read the file";
+            return false;
+        }
+        bool listed = false;
+        for (const auto& [section, entry] : ini.entries()) {
+            if (section.rfind("tiles.", 0) != 0) continue;
+            listed = true;
+            const std::string name = tileName(section.substr(6));
+            steps.push_back("@" + name + " create");
+            std::string instance;
+            for (const auto& [key, value] : entry) {
+                if (key == "instance")
+                    instance = value;
+                else
+                    steps.push_back(formatStep(Step{steps::Parent{key + "=" + value}, name, 0}));
+            }
+            if (!instance.empty())
+                steps.push_back(formatStep(Step{steps::Parent{"instance=" + instance}, name, 0}));
+        }
+        if (!listed)
+            for (const auto& [section, entry] : ini.entries()) {
+                if (section.rfind("instances.", 0) != 0) continue;
+                const std::string instance = section.substr(10), name = tileName(instance);
+                steps.push_back("@" + name + " create");
+                steps.push_back(formatStep(Step{steps::Parent{"instance=" + instance}, name, 0}));
+            }
+    }
+    if (steps.empty()) steps.push_back("create");
+    for (const std::string& step : steps) {
+        const PanelAnswer a = run(step, true);
+        if (a.status != 200 || !crash_.empty()) {
+            error = a.message.empty() ? crash_ : a.message;
+            return false;
+        }
+    }
+    return true;
+}
+
+PanelAnswer Panel::run(const std::string& line, bool record) {
+    std::string error;
+    const std::optional<Step> step = parseStep(line, 0, error);
+    if (!step) return {400, error.empty() ? "no step: the line is blank" : error};
+    if (step->isComment()) return {};
+    if (!crash_.empty()) return {409, crash_ + "; restart the session first"};
+    const std::string text = formatStep(*step);
+    note(step->component, text, "step");
+    std::string reply;
+    if (!child_.ask(text, reply, options_.stepSeconds)) {
+        const SandboxOutcome& o = child_.outcome();
+        crash_ = o.kind == SandboxOutcome::TimedOut
+                     ? "the plug-in did not return within " + std::to_string(options_.stepSeconds) +
+                           " s in '" + text + "'"
+                 : o.kind == SandboxOutcome::Crashed
+                     ? "the plug-in crashed (" + o.detail + ") in '" + text + "'"
+                     : "the plug-in ended the process (" + o.detail + ") in '" + text + "'";
+        note(step->component, crash_, "crash");
+        changed();
+        return {200, crash_};
+    }
+    json a = json::parse(reply, nullptr, false);
+    if (a.is_discarded() || a.contains("error")) {
+        const std::string why =
+            a.is_discarded() ? "an answer that is not JSON" : a["error"].get<std::string>();
+        note("", why, "failure");
+        changed();
+        return {400, why};
+    }
+    for (const json& l : a["lines"])
+        note(l["tile"].get<std::string>(), l["text"].get<std::string>(), "event");
+    if (a["silence"].is_string()) note(step->component, a["silence"].get<std::string>(), "event");
+    std::string failures;
+    for (const json& f : a["failures"]) {
+        note(step->component, f.get<std::string>(), "failure");
+        failures += f.get<std::string>() + "\n";
+    }
+    view_ = a["view"];
+    ran_.push_back(text);
+    if (record && !step->isExpectation()) {
+        Entry entry;
+        entry.step = text;
+        bool silent = true;
+        for (const json& e : a["expectations"]) {
+            const std::string expectation = e.get<std::string>();
+            entry.expectations += expectation + "\n";
+            silent = silent && expectation.size() >= 14 &&
+                     expectation.compare(expectation.size() - 14, 14, "expect nothing") == 0;
+        }
+        const auto* advance = std::get_if<steps::Advance>(&step->kind);
+        if (advance && silent) entry.silentAdvance = advance->by.ms;
+        // Seconds of the running clock in which nothing happened are one step.
+        if (entry.silentAdvance > 0 && !recording_.empty() && recording_.back().silentAdvance > 0 &&
+            recording_.back().expectations == entry.expectations) {
+            Entry& last = recording_.back();
+            last.silentAdvance += entry.silentAdvance;
+            last.step = formatStep(Step{steps::Advance{{last.silentAdvance}}, step->component, 0});
+        } else {
+            recording_.push_back(entry);
+        }
+    }
+    changed();
+    return {200, failures};
+}
+
+PanelAnswer Panel::act(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return run(line, true);
+}
+
+PanelAnswer Panel::restart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    child_.stop();
+    crash_.clear();
+    if (!startChild(error)) return {500, error};
+    // The steps before the crash run again, quietly: the session is back where it was.
+    const std::vector<std::string> steps = std::move(ran_);
+    ran_.clear();
+    std::string reply;
+    for (const std::string& step : steps) {
+        if (!child_.ask(step, reply, options_.stepSeconds)) break;
+        ran_.push_back(step);
+        const json a = json::parse(reply, nullptr, false);
+        if (!a.is_discarded() && a.contains("view")) view_ = a["view"];
+    }
+    note("", "restarted: " + std::to_string(ran_.size()) + " steps run again", "step");
+    changed();
+    return {};
+}
+
+PanelAnswer Panel::replay(const std::string& text) {
+    const Script script = parseScript(linesOf(text));
+    if (!script.errors.empty()) {
+        std::string all;
+        for (const std::string& e : script.errors)
+            all += "line " + e + "\n";
+        return {400, all};
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    child_.stop();
+    crash_.clear();
+    if (!startChild(error)) return {500, error};
+    ran_.clear();
+    recording_.clear();
+    clockRunning_ = false; // a replay runs as written, with no second passing meanwhile
+    note("", "replaying a scenario of " + std::to_string(script.steps.size()) + " lines", "step");
+    std::string failures;
+    for (const Step& step : script.steps) {
+        if (step.isComment()) continue;
+        const PanelAnswer a = run(formatStep(step), true);
+        failures += a.message;
+        if (!crash_.empty()) break;
+    }
+    changed();
+    return {200, failures};
+}
+
+void Panel::setClockRunning(bool running) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clockRunning_ = running;
+    changed();
+}
+
+void Panel::secondPassed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!clockRunning_ || !crash_.empty() || closed_) return;
+    run("advance 1s", true);
+}
+
+std::string Panel::recording() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text = header_;
+    for (const Entry& e : recording_)
+        text += e.step + "\n" + e.expectations;
+    return text;
+}
+
+json Panel::state(std::int64_t since) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    json lines = json::array();
+    const std::int64_t from = std::max(since, firstLine_);
+    for (std::int64_t n = from; n < firstLine_ + static_cast<std::int64_t>(transcript_.size());
+         ++n) {
+        const Line& l = transcript_[static_cast<std::size_t>(n - firstLine_)];
+        lines.push_back({{"n", n}, {"tile", l.tile}, {"text", l.text}, {"kind", l.kind}});
+    }
+    json s = view_.is_object() ? view_ : json::object();
+    s["version"] = version_;
+    s["clock"] = clockRunning_ ? "running" : "paused";
+    s["crash"] = crash_.empty() ? json(nullptr) : json(crash_);
+    s["lines"] = lines;
+    s["next"] = firstLine_ + static_cast<std::int64_t>(transcript_.size());
+    return s;
+}
+
+std::int64_t Panel::waitForChange(std::int64_t seen, int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    change_.wait_for(lock, std::chrono::milliseconds(ms),
+                     [&] { return version_ != seen || closed_; });
+    return closed_ ? -1 : version_;
+}

@@ -1,0 +1,97 @@
+// The web panel's model: one session of tiles, run in the sandbox (a child process that answers
+// each step with what it did and how the panel looks), the transcript of everything so far,
+// the recording, the real-time clock, and what the page is told when any of it changes.
+//
+// Threads: any. Every call takes the panel's lock; a step runs while it is held, so steps from
+// several pages run one after another, in the order they came.
+#pragma once
+
+#include "sandbox.h"
+#include "session.h"
+
+#include <nlohmann/json.hpp>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct PanelOptions {
+    SessionOptions session;     // the plug-in
+    std::string config;         // configuration and facility file; its tiles, or one per instance
+    int stepSeconds = 10;       // a step not answered by then has hung
+    std::string childArguments; // how the sandbox's child starts on Windows
+};
+
+// What the page asked for, answered.
+struct PanelAnswer {
+    int status = 200; // an HTTP status: 400 for a malformed request
+    std::string message;
+};
+
+class Panel {
+public:
+    explicit Panel(PanelOptions options);
+    ~Panel();
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    // Starts the session: the configuration, then each tile made, set and bound as a scenario
+    // would do it. False with the reason when the configuration cannot be used.
+    bool begin(std::string& error);
+    // Runs one step, written as a scenario line.
+    PanelAnswer act(const std::string& line);
+    // Runs a scenario file's steps, read whole first, in a fresh session.
+    PanelAnswer replay(const std::string& text);
+    // After a crash or a hang: a new child, the steps before it run again.
+    PanelAnswer restart();
+    // The clock: real time (timer ticks as in the studio) or paused.
+    void setClockRunning(bool running);
+    // Called once a second by the server: with the clock running, a second passes.
+    void secondPassed();
+
+    // The session so far as a scenario file that `vorn-host run` replays.
+    std::string recording();
+    // Everything the page shows: tiles, contacts, clock, crash, and the transcript lines from
+    // "since" on (their numbers count from 1).
+    nlohmann::json state(std::int64_t since);
+    // Waits until something changed after "seen" (at most ms); the latest change's number, or
+    // -1 once the panel is closed.
+    std::int64_t waitForChange(std::int64_t seen, int ms);
+    void close();
+
+private:
+    struct Entry {
+        std::string step;               // as run
+        std::string expectations;       // what it made the components do, a line each
+        std::int64_t silentAdvance = 0; // an advance that made nothing happen: its ms
+    };
+    PanelAnswer run(const std::string& line, bool record);
+    bool startChild(std::string& error);
+    void note(const std::string& tile, const std::string& text, const std::string& kind);
+    void changed();
+
+    PanelOptions options_;
+    std::mutex mutex_;
+    std::condition_variable change_;
+    SandboxConversation child_;
+    std::vector<std::string> ran_; // every step the current session ran, to run again
+    std::vector<Entry> recording_;
+    std::string header_;
+    nlohmann::json view_; // the tiles, contacts and clock, as the child last said
+    struct Line {
+        std::string tile, text, kind; // kind: step, event, failure, crash
+    };
+    std::deque<Line> transcript_;
+    std::int64_t firstLine_ = 1; // the number of transcript_.front()
+    std::int64_t version_ = 0;
+    bool clockRunning_ = true;
+    std::string crash_; // what ended the child, and in which step; empty while it runs
+    bool closed_ = false;
+};
+
+// The sandbox's child side: reads a step a line from "in", runs it, and answers each with one
+// line of JSON on "out", until its input ends.
+void servePanelSession(const SessionOptions& options, int in, int out);

@@ -1,0 +1,217 @@
+#include "server.h"
+
+#include "crash_report.h"
+#include "page_assets.h"
+#include "panel.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+using nlohmann::json;
+
+namespace {
+
+bool isLoopback(const std::string& address) {
+    return address == "127.0.0.1" || address == "localhost" || address == "::1" ||
+           address.rfind("127.", 0) == 0;
+}
+
+// The Host headers this server answers: its own names only, so that a page of another site
+// that a DNS name was pointed at this machine (DNS rebinding) gets nothing.
+std::vector<std::string> ownHosts(const ServeOptions& options, int port) {
+    const std::string p = ":" + std::to_string(port);
+    std::vector<std::string> hosts = {"127.0.0.1" + p, "localhost" + p, "[::1]" + p};
+    if (!isLoopback(options.listen) && options.listen != "0.0.0.0")
+        hosts.push_back(options.listen + p);
+    return hosts;
+}
+
+void text(httplib::Response& res, int status, const std::string& message) {
+    res.status = status;
+    res.set_content(message + "\n", "text/plain; charset=utf-8");
+}
+
+std::string dumped(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+} // namespace
+
+int serveChild(const ServeOptions& options) {
+    crashReportSet("the web panel's session");
+    SessionOptions session{options.plugin, ""};
+    servePanelSession(session, 0, 1);
+    return 0;
+}
+
+int serve(const ServeOptions& options) {
+    PanelOptions panelOptions;
+    panelOptions.session = SessionOptions{options.plugin, ""};
+    panelOptions.config = options.config;
+    panelOptions.stepSeconds = options.stepSeconds;
+    panelOptions.childArguments = options.childArguments;
+    Panel panel(panelOptions);
+
+    httplib::Server server;
+    // Each open page holds a thread for its event stream: room for many tabs.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // One server a port: a second one must fail to bind, not share the port.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+#ifdef _WIN32
+        setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+                   sizeof yes);
+#else
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+    });
+    int port = options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port(options.listen);
+        if (port < 0) port = 0;
+    } else if (!server.bind_to_port(options.listen, port)) {
+        port = 0;
+    }
+    if (port == 0) {
+        std::cerr << "vorn-host: cannot listen on " << options.listen << ":" << options.port
+                  << " (another server on that port?)\n";
+        return 2;
+    }
+    std::string error;
+    if (!panel.begin(error)) {
+        std::cerr << "vorn-host: " << error << "\n";
+        return 2;
+    }
+    if (!options.scenario.empty()) {
+        std::ifstream in(options.scenario, std::ios::binary);
+        if (!in) {
+            std::cerr << "vorn-host: " << options.scenario << ": cannot read the scenario file\n";
+            return 2;
+        }
+        std::stringstream all;
+        all << in.rdbuf();
+        const PanelAnswer a = panel.replay(all.str());
+        if (a.status != 200) {
+            std::cerr << "vorn-host: " << options.scenario << ": " << a.message;
+            return 2;
+        }
+    }
+
+    const std::vector<std::string> hosts = ownHosts(options, port);
+    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        const std::string host = req.get_header_value("Host");
+        if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) {
+            text(res, 403, "not this server's name: Host '" + host + "'");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // What changes the panel comes only from the page itself.
+        if (req.method != "GET" && req.get_header_value("Origin") != "http://" + host) {
+            text(res, 403,
+                 "refused: a change comes only from the panel's own page (Origin '" +
+                     req.get_header_value("Origin") + "')");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(pageHtml(), "text/html; charset=utf-8");
+    });
+    server.Get("/favicon.ico",
+               [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    server.Get("/panel.js", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(pageScript(), "text/javascript; charset=utf-8");
+    });
+    server.Get("/panel.css", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(pageStyle(), "text/css; charset=utf-8");
+    });
+    server.Get("/api/state", [&](const httplib::Request& req, httplib::Response& res) {
+        std::int64_t since = 0;
+        if (req.has_param("since")) {
+            try {
+                since = std::stoll(req.get_param_value("since"));
+            } catch (...) {
+                return text(res, 400, "since takes a line number");
+            }
+        }
+        res.set_content(dumped(panel.state(since)), "application/json");
+    });
+    server.Get("/api/events", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        auto seen = std::make_shared<std::int64_t>(-1);
+        auto next = std::make_shared<std::int64_t>(0);
+        res.set_chunked_content_provider(
+            "text/event-stream", [&panel, seen, next](std::size_t, httplib::DataSink& sink) {
+                const std::int64_t version = panel.waitForChange(*seen, 15000);
+                if (version < 0) return false; // the server stops
+                if (version == *seen) { // nothing for a while: a comment keeps the stream open
+                    const std::string keep = ": idle\n\n";
+                    return sink.write(keep.data(), keep.size());
+                }
+                *seen = version;
+                json state = panel.state(*next);
+                *next = state["next"].get<std::int64_t>();
+                const std::string event = "data: " + dumped(state) + "\n\n";
+                return sink.write(event.data(), event.size());
+            });
+    });
+    server.Get("/api/recording", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Disposition", "attachment; filename=\"panel.vorn\"");
+        res.set_content(panel.recording(), "text/plain; charset=utf-8");
+    });
+    auto answered = [](httplib::Response& res, const PanelAnswer& a) {
+        text(res, a.status, a.message);
+    };
+    server.Post("/api/step", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.body.find('\n') != std::string::npos)
+            return text(res, 400, "one step a request: a line without a line feed");
+        answered(res, panel.act(req.body));
+    });
+    server.Post("/api/replay", [&](const httplib::Request& req, httplib::Response& res) {
+        answered(res, panel.replay(req.body));
+    });
+    server.Post("/api/restart", [&](const httplib::Request&, httplib::Response& res) {
+        answered(res, panel.restart());
+    });
+    server.Post("/api/clock", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.body != "run" && req.body != "pause")
+            return text(res, 400, "the clock takes 'run' or 'pause'");
+        panel.setClockRunning(req.body == "run");
+        text(res, 200, "");
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) text(res, res.status, "no such page or request");
+    });
+
+    if (!isLoopback(options.listen))
+        std::cerr << "vorn-host: warning: listening on " << options.listen
+                  << ": other machines can reach this panel and drive the plug-in\n";
+    std::cout << "serving http://" << (isLoopback(options.listen) ? "127.0.0.1" : options.listen)
+              << ":" << port << "/ (Ctrl-C ends it)" << std::endl;
+
+    interruptWatch();
+    std::atomic<bool> done{false};
+    std::thread clock([&] {
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            if (!done) panel.secondPassed();
+        }
+    });
+    std::thread watch([&] {
+        while (!done && !interrupted())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        panel.close();
+        server.stop();
+    });
+    server.listen_after_bind();
+    done = true;
+    watch.join();
+    clock.join();
+    std::cout << "stopped" << std::endl;
+    return 0;
+}
