@@ -76,7 +76,9 @@ validate-random: build
 # The 32-bit Windows DLL (and vorn-host.exe) with the MinGW-w64 cross compiler.
 windows:
 	@cmake/install-deps.sh mingw
-	@cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DVORN_TESTS=OFF >/dev/null
+	@web=$$(cmake/fetch-web-headers.sh) || exit 1; \
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DVORN_TESTS=OFF \
+	    -DVORN_WEB_INCLUDE=$$web >/dev/null
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 	@echo "built $(WIN_BUILD)/panels/components/Contact_Tile/Contact_Tile.dll"
 

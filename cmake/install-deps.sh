@@ -3,7 +3,8 @@
 #   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
 #     build   the Linux plug-in and vorn-host (all `make demo` needs; libedit for typed steps)
 #     test    GoogleTest, valgrind and clang (the contract's layout check)
-#     mingw   the 32-bit Windows cross compiler (`make windows`)
+#     mingw   the 32-bit Windows cross compiler (`make windows`), and what the web panel's
+#             headers for it are made from (cmake/fetch-web-headers.sh)
 #     wine    what the Windows tests run with: Wine and the Microsoft-ABI test host's clang/lld
 #     vm      the VM that runs the Windows tests where this kernel runs no 32-bit code
 #     fuzz    clang and its sanitizer runtimes
@@ -31,7 +32,7 @@ for group in "$@"; do
         build) want+=(cmake make g++ libedit-dev libcpp-httplib-dev nlohmann-json3-dev) ;;
         test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
         bench) want+=(cmake make g++ valgrind) ;;
-        mingw) want+=(cmake make g++-mingw-w64-i686) ;;
+        mingw) want+=(cmake make g++-mingw-w64-i686 dpkg-dev libcpp-httplib-dev nlohmann-json3-dev) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;
         vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;
         fuzz) want+=(cmake make clang libclang-rt-14-dev) ;;

@@ -290,6 +290,20 @@ SandboxConversation::~SandboxConversation() {
     stop();
 }
 
+bool SandboxConversation::takeAnswer(std::string& answer) {
+    for (std::size_t eol; (eol = pending_.find('\n')) != std::string::npos;) {
+        std::string line = pending_.substr(0, eol);
+        pending_.erase(0, eol + 1);
+        if (!line.empty() && line[0] == sandboxAnswerMark) {
+            answer = line.substr(1);
+            return true;
+        }
+        // Not the job's: what else wrote to the child's output (a debugger's crash dump).
+        std::cerr << line << "\n";
+    }
+    return false;
+}
+
 #ifdef _WIN32
 bool SandboxConversation::start(const std::string&, const Serve&, const std::string& arguments) {
     stop();
@@ -346,12 +360,7 @@ bool SandboxConversation::ask(const std::string& line, std::string& answer, int 
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        const std::size_t eol = pending_.find('\n');
-        if (eol != std::string::npos) {
-            answer = pending_.substr(0, eol);
-            pending_.erase(0, eol + 1);
-            return true;
-        }
+        if (takeAnswer(answer)) return true;
         DWORD available = 0;
         if (!PeekNamedPipe(fromChild_, nullptr, 0, nullptr, &available, nullptr)) {
             ended(false, seconds);
@@ -460,12 +469,7 @@ bool SandboxConversation::ask(const std::string& line, std::string& answer, int 
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        const std::size_t eol = pending_.find('\n');
-        if (eol != std::string::npos) {
-            answer = pending_.substr(0, eol);
-            pending_.erase(0, eol + 1);
-            return true;
-        }
+        if (takeAnswer(answer)) return true;
         int wait = 200;
         if (seconds > 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -57,9 +57,12 @@ void sandboxChild(const std::string& what, const SandboxJob& job, int fd,
 void sandboxProgress();
 
 // A job that lives on: a child that answers one line with one line, for as long as the parent
-// keeps it (the web panel's session). The child runs serve(in, out) on Linux (a fork), or is
-// this program started again with "arguments" on Windows, its standard input and output the
-// two ends. Whatever the plug-in does there ends the child, which ended() then tells.
+// keeps it (the web panel's session). An answer is a line that starts with sandboxAnswerMark;
+// any other line on the child's output (a debugger's report of a crash) goes to standard error.
+// The child runs serve(in, out) on Linux (a fork), or is this program started again with
+// "arguments" on Windows, its standard input and output the two ends. Whatever the plug-in does
+// there ends the child, which ended() then tells.
+constexpr char sandboxAnswerMark = '\x1e';
 class SandboxConversation {
 public:
     using Serve = std::function<void(int in, int out)>;
@@ -77,6 +80,7 @@ public:
 
 private:
     void ended(bool timedOut, int seconds);
+    bool takeAnswer(std::string& answer);
     bool running_ = false;
     SandboxOutcome outcome_;
     std::string pending_; // read past the last answer

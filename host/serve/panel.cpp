@@ -153,7 +153,7 @@ void servePanelSession(const SessionOptions& options, int in, int out) {
         }
         const std::string line = buffer.substr(0, eol);
         buffer.erase(0, eol + 1);
-        if (!writeAll(out, dumped(answer(session, line)) + "\n")) break;
+        if (!writeAll(out, sandboxAnswerMark + dumped(answer(session, line)) + "\n")) break;
     }
     // The input ended: the components end as the host ends them when it closes.
     session.end();

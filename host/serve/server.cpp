@@ -13,6 +13,11 @@
 #include <sstream>
 #include <thread>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 using nlohmann::json;
 
 namespace {
@@ -44,6 +49,11 @@ std::string dumped(const json& value) {
 } // namespace
 
 int serveChild(const ServeOptions& options) {
+#ifdef _WIN32
+    // The protocol's bytes as they are: no CR added before a line feed.
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+#endif
     crashReportSet("the web panel's session");
     SessionOptions session{options.plugin, ""};
     servePanelSession(session, 0, 1);

@@ -1,7 +1,7 @@
 // The web panel of `vorn-host serve`, in Debian's Chromium driven by playwright-core.
-// Environment: VORN_HOST (the command that runs vorn-host, words split on '|': a Linux binary,
-// or wine and vorn-host.exe), VORN_PLUGIN, VORN_CRASH_PLUGIN, VORN_RUN (vorn-host for replays
-// on this machine), SCREENSHOT (where the README's picture is written), CHROMIUM.
+// Environment: VORN_HOST and VORN_RUN (the command that serves and the one that replays, words
+// split on '|': a Linux vorn-host, or wine and vorn-host.exe), VORN_PLUGIN, VORN_CRASH_PLUGIN,
+// SCREENSHOT (where the README's picture is written, if anywhere), CHROMIUM.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
@@ -157,7 +157,8 @@ test('the recording replays and passes under vorn-host run', async () => {
   assert.match(text, /@one press 1 MyContact_Tile\n@one expect GS 12 3 1 1/);
   const file = join(mkdtempSync(join(tmpdir(), 'vorn-panel-')), 'panel.vorn');
   writeFileSync(file, text);
-  const run = spawnSync(process.env.VORN_RUN, ['run', '--quiet', '--plugin', process.env.VORN_RUN_PLUGIN || plugin, file], { encoding: 'utf8' });
+  const runner = process.env.VORN_RUN.split('|');
+  const run = spawnSync(runner[0], [...runner.slice(1), 'run', '--quiet', '--plugin', plugin, file], { encoding: 'utf8' });
   assert.equal(run.status, 0, run.stdout + run.stderr);
   assert.match(run.stdout, /1 passed, 0 failed/);
 });
