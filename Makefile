@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build demo test test-sanitize test-windows-vm validate-random windows dist bench fuzz fuzz-long format clean
+.PHONY: all deps build demo test test-sanitize test-windows-vm validate-random windows dist bench bench-panel fuzz fuzz-long format clean
 
 all: build
 
@@ -105,6 +105,14 @@ bench:
 	@cmake --build $(BUILD) -j $(JOBS) --target bench_messages bench_config Contact_Tile >/dev/null
 	@$(BUILD)/bench/bench_config
 	@$(BUILD)/bench/bench_messages
+
+# The web panel's costs: click to transcript line, and vorn-host's CPU with 200 tiles polling
+# in real time (about a minute; needs the browser tests' Chromium and playwright-core).
+bench-panel:
+	@cmake/install-deps.sh build browser
+	@cmake -S . -B $(BUILD) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host Contact_Tile >/dev/null
+	@node bench/panel_bench.mjs $(BUILD)/host/vorn-host $(BUILD)/panels/components/Contact_Tile/Contact_Tile.so
 
 # Each libFuzzer target for FUZZ_SECONDS, from the committed seeds and the corpus kept in
 # build-fuzz/corpus; any finding fails. `make fuzz-long` runs each to FUZZ_LONG_RUNS executions

@@ -32,8 +32,7 @@ bool isLoopback(const std::string& address) {
 std::vector<std::string> ownHosts(const ServeOptions& options, int port) {
     const std::string p = ":" + std::to_string(port);
     std::vector<std::string> hosts = {"127.0.0.1" + p, "localhost" + p, "[::1]" + p};
-    if (!isLoopback(options.listen) && options.listen != "0.0.0.0")
-        hosts.push_back(options.listen + p);
+    if (!isLoopback(options.listen)) hosts.push_back(options.listen + p);
     return hosts;
 }
 
@@ -116,7 +115,9 @@ int serve(const ServeOptions& options) {
     const std::vector<std::string> hosts = ownHosts(options, port);
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         const std::string host = req.get_header_value("Host");
-        if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) {
+        // On every address the machine has, its names are not known here: any is answered.
+        if (options.listen != "0.0.0.0" &&
+            std::find(hosts.begin(), hosts.end(), host) == hosts.end()) {
             text(res, 403, "not this server's name: Host '" + host + "'");
             return httplib::Server::HandlerResponse::Handled;
         }
@@ -201,8 +202,10 @@ int serve(const ServeOptions& options) {
     if (!isLoopback(options.listen))
         std::cerr << "vorn-host: warning: listening on " << options.listen
                   << ": other machines can reach this panel and drive the plug-in\n";
-    std::cout << "serving http://" << (isLoopback(options.listen) ? "127.0.0.1" : options.listen)
-              << ":" << port << "/ (Ctrl-C ends it)" << std::endl;
+    const bool everywhere = options.listen == "0.0.0.0";
+    std::cout << "serving http://"
+              << (isLoopback(options.listen) || everywhere ? "127.0.0.1" : options.listen) << ":"
+              << port << "/ (Ctrl-C ends it)" << std::endl;
 
     interruptWatch();
     std::atomic<bool> done{false};

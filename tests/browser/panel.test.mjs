@@ -1,6 +1,7 @@
 // The web panel of `vorn-host serve`, in Debian's Chromium driven by playwright-core.
 // Environment: VORN_HOST and VORN_RUN (the command that serves and the one that replays, words
 // split on '|': a Linux vorn-host, or wine and vorn-host.exe), VORN_PLUGIN, VORN_CRASH_PLUGIN,
+// VORN_HANG_PLUGIN,
 // SCREENSHOT (where the README's picture is written, if anywhere), CHROMIUM.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -96,6 +97,14 @@ test('a click or a key presses a tile; both tiles on the contact follow; the tra
   await transcript(page).getByText('-> GS 12 3 0 1').first().waitFor();
   await page.waitForFunction(() => getComputedStyle(document.getElementById('tile-one')).backgroundColor === 'rgb(128, 128, 128)');
   await page.close();
+  // A tap, on a touch screen.
+  const touch = await browser.newContext({ hasTouch: true, viewport: { width: 800, height: 900 } });
+  const tapped = await touch.newPage();
+  await tapped.goto(panel.url);
+  await tapped.locator('#tile-two').tap();
+  await transcript(tapped).getByText('@two press 1 MyContact_Tile').waitFor();
+  await tapped.locator('.card[data-tile="one"]').getByText('on', { exact: true }).first().waitFor();
+  await touch.close();
 });
 
 test('a press the tile ignores says why', async () => {
@@ -228,6 +237,22 @@ test('a plug-in that crashes does not take the server down: the page shows it an
 
 // Qt style sheets as the page shows them: each sheet, applied to a tile, against the CSS the
 // browser computed from the translation; and what cannot be shown is named.
+test('a plug-in that hangs is ended after --timeout, and the page says so', async () => {
+  const hanging = await serve(['--plugin', process.env.VORN_HANG_PLUGIN, '--config', config, '--timeout', '2']);
+  const page = await openPanel(hanging);
+  await pause(page);
+  await page.getByLabel('parent command to one').fill('hang');
+  await page.locator('.card[data-tile="one"]').getByRole('button', { name: 'Send' }).click();
+  await page.getByRole('alert').getByText("the plug-in did not return within 2 s in '@one parent hang'").waitFor();
+  await page.close();
+});
+
+test('listening beyond this machine is warned of', async () => {
+  const open = await serve(['--plugin', plugin, '--listen', '0.0.0.0']);
+  await new Promise((resolve) => setTimeout(resolve, 200));
+  assert.match(open.output(), /warning: listening on 0\.0\.0\.0: other machines can reach this panel/);
+});
+
 test('Qt style sheets become CSS, and what has no CSS form is listed', async () => {
   const page = await openPanel(panel);
   const rows = [
