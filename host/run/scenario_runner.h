@@ -1,4 +1,5 @@
-// Runs scenario files (scenario_language.h) against a plug-in through the emulated host.
+// Runs a scenario (step.h) through a session (session.h): what `vorn-host run` does with each
+// file, in the sandbox's child process.
 #pragma once
 
 #include <istream>

@@ -70,6 +70,7 @@ int serve(const ServeOptions& options) {
     httplib::Server server;
     // Each open page holds a thread for its event stream: room for many tabs.
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    server.set_payload_max_length(4 << 20); // a scenario opened on the page, at most 4 MiB
     // One server a port: a second one must fail to bind, not share the port.
     server.set_socket_options([](socket_t sock) {
         int yes = 1;
@@ -119,6 +120,12 @@ int serve(const ServeOptions& options) {
         if (options.listen != "0.0.0.0" &&
             std::find(hosts.begin(), hosts.end(), host) == hosts.end()) {
             text(res, 403, "not this server's name: Host '" + host + "'");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // A body without its length would be read until the client gives up: refused at once.
+        if (req.method != "GET" && !req.has_header("Content-Length") &&
+            req.get_header_value("Transfer-Encoding") != "chunked") {
+            text(res, 411, "a request with a body needs its Content-Length (0 for none)");
             return httplib::Server::HandlerResponse::Handled;
         }
         // What changes the panel comes only from the page itself.

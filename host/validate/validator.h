@@ -42,7 +42,8 @@ struct ValidatorCheck {
 const std::vector<ValidatorCheck>& validatorChecks();
 const ValidatorCheck* findValidatorCheck(const std::string& name);
 
-// Runs each selected check isolated in a process of its own (on Windows a child of this
+// Loads the plug-in in a child process first (a file that crashes the loader is "cannot load"),
+// then runs each selected check isolated in a process of its own (on Windows a child of this
 // program, which runs one check with --child), so that a crash or a hang ends only that check: its
 // name is printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
 // failed"; returns the exit status (0: all passed, 1: a check did not pass, 2: the plug-in

@@ -7,6 +7,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import { request } from 'node:http';
+import { connect } from 'node:net';
 import { writeFileSync, mkdtempSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
@@ -213,6 +214,25 @@ test('requests from elsewhere are refused; malformed ones get a 4xx with a reaso
   assert.equal(r.status, 400);
   r = await raw(p, 'GET', '/nothing-here', '', { Host: own.Host });
   assert.equal(r.status, 404);
+  // A POST without a body and without its length is answered at once, not read until a timeout.
+  const started = Date.now();
+  r = await new Promise((resolve, reject) => {
+    const socket = connect(p, '127.0.0.1', () => {
+      socket.write(`POST /api/restart HTTP/1.1\r\nHost: ${own.Host}\r\nOrigin: ${own.Origin}\r\n\r\n`);
+    });
+    let text = '';
+    socket.on('data', (d) => {
+      text += d;
+      const m = /^HTTP\/1\.1 (\d+)/.exec(text);
+      if (m) {
+        socket.destroy();
+        resolve({ status: Number(m[1]) });
+      }
+    });
+    socket.on('error', reject);
+  });
+  assert.equal(r.status, 411);
+  assert.ok(Date.now() - started < 2000);
 });
 
 test('a second server on the same port fails with a message', async () => {
