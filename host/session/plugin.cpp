@@ -38,8 +38,15 @@ bool Plugin::open(const std::string& path, std::string& error) {
 #ifdef _WIN32
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module) {
-        error = path + ": not a loadable library (LoadLibrary error " +
-                std::to_string(GetLastError()) + ")";
+        // The causes a person can act on, named; any other by its number.
+        const DWORD code = GetLastError();
+        const char* why = code == ERROR_MOD_NOT_FOUND ? ": a DLL it needs is not there"
+                          : code == ERROR_NOACCESS
+                              ? ": its initialization faulted (an invalid memory access)"
+                          : code == ERROR_DLL_INIT_FAILED ? ": its initialization failed"
+                                                          : "";
+        error = path + ": not a loadable library (LoadLibrary error " + std::to_string(code) + why +
+                ")";
         return false;
     }
     handle_ = module;
