@@ -97,10 +97,11 @@ private:
         const bool expectation = step.isExpectation();
         if (expectation) ++result_.expectations;
         // What is running, for the report of a crash.
+        const std::string written = source(step);
         crashReportSet(
-            (name_ + ":" + std::to_string(step.line) + " '" + escape(source(step)) + "'").c_str());
+            (name_ + ":" + std::to_string(step.line) + " '" + escape(written) + "'").c_str());
         if (!expectation && !options_.quiet)
-            out_ << name_ << ":" << step.line << "  " << source(step) << "\n";
+            out_ << name_ << ":" << step.line << "  " << written << "\n";
         out_.flush(); // all that went before is out, should the plug-in crash in this step
         crashReportLimit(options_.stepSeconds);
         const int loads = session_.loads();

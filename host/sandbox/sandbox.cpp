@@ -175,8 +175,8 @@ Outcome isolated(const SandboxChild& child, const SandboxLimits& options) {
     Watch watch(options);
     LARGE_INTEGER seen{};
     bool expired = false;
-    while (WaitForSingleObject(process.hProcess, static_cast<DWORD>(std::min<long>(
-                                                     watch.wait(), 200))) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(process.hProcess, static_cast<DWORD>(watch.wait())) ==
+           WAIT_TIMEOUT) {
         LARGE_INTEGER size{};
         if (report != INVALID_HANDLE_VALUE && GetFileSizeEx(report, &size) &&
             size.QuadPart > seen.QuadPart) {

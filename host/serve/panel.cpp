@@ -4,7 +4,6 @@
 #include "vorn_ini.h"
 
 #include <algorithm>
-#include <cctype>
 
 #ifdef _WIN32
 #include <io.h>
@@ -29,11 +28,6 @@ std::vector<std::string> linesOf(const std::string& text) {
         at = end + 1;
     }
     return lines;
-}
-
-// A text as JSON takes: any byte that is not UTF-8 shows as U+FFFD.
-std::string dumped(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 // How the panel looks now: each tile as the panel client shows it, and the facility's contacts.
@@ -88,11 +82,6 @@ json view(Session& session) {
         {"tiles", tiles}, {"contacts", contacts}, {"instances", instances}, {"now", session.now()}};
 }
 
-std::string failureText(const StepFailure& f) {
-    if (f.fatal) return (f.where.empty() ? "" : f.where + ": ") + f.message;
-    return f.what + ": expected " + f.expected + ", actual " + f.actual;
-}
-
 // One step in the child: what it did, and the panel after it.
 json answer(Session& session, const std::string& line) {
     if (line == "?") return {{"view", view(session)}};
@@ -107,15 +96,19 @@ json answer(Session& session, const std::string& line) {
             lines.push_back({{"tile", m.name}, {"text", text}});
     json problems = json::array();
     for (const StepFailure& f : failures)
-        problems.push_back(failureText(f));
+        problems.push_back(f.text());
     json expectations = json::array();
+    bool quiet = true; // no component did anything an expectation checks
     if (!step->isExpectation())
-        for (const Step& e : session.expectations())
+        for (const Step& e : session.expectations()) {
             expectations.push_back(formatStep(e));
+            quiet = quiet && std::holds_alternative<steps::ExpectNothing>(e.kind);
+        }
     const std::optional<std::string> silence = session.silence(*step);
     return {{"lines", lines},
             {"failures", problems},
             {"expectations", expectations},
+            {"quiet", quiet},
             {"silence", silence ? json("(the component sent nothing" + *silence + ")") : json()},
             {"view", view(session)}};
 }
@@ -133,11 +126,15 @@ bool writeAll(int fd, const std::string& text) {
 std::string tileName(const std::string& instance) {
     std::string name;
     for (unsigned char c : instance)
-        name += std::isalnum(c) || c == '_' || c == '-' || c == '.' ? static_cast<char>(c) : '_';
+        name += isComponentNameCharacter(c) ? static_cast<char>(c) : '_';
     return name.empty() ? "tile" : name;
 }
 
 } // namespace
+
+std::string jsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 void servePanelSession(const SessionOptions& options, int in, int out) {
     Session session(options);
@@ -153,7 +150,7 @@ void servePanelSession(const SessionOptions& options, int in, int out) {
         }
         const std::string line = buffer.substr(0, eol);
         buffer.erase(0, eol + 1);
-        if (!writeAll(out, sandboxAnswerMark + dumped(answer(session, line)) + "\n")) break;
+        if (!writeAll(out, sandboxAnswerMark + jsonText(answer(session, line)) + "\n")) break;
     }
     // The input ended: the components end as the host ends them when it closes.
     session.end();
@@ -290,15 +287,10 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
     if (record && !step->isExpectation()) {
         Entry entry;
         entry.step = text;
-        bool silent = true;
-        for (const json& e : a["expectations"]) {
-            const std::string expectation = e.get<std::string>();
-            entry.expectations += expectation + "\n";
-            silent = silent && expectation.size() >= 14 &&
-                     expectation.compare(expectation.size() - 14, 14, "expect nothing") == 0;
-        }
+        for (const json& e : a["expectations"])
+            entry.expectations += e.get<std::string>() + "\n";
         const auto* advance = std::get_if<steps::Advance>(&step->kind);
-        if (advance && silent) entry.silentAdvance = advance->by.ms;
+        if (advance && a.value("quiet", false)) entry.silentAdvance = advance->by.ms;
         // Seconds of the running clock in which nothing happened are one step.
         if (entry.silentAdvance > 0 && !recording_.empty() && recording_.back().silentAdvance > 0 &&
             recording_.back().expectations == entry.expectations) {

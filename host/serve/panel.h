@@ -92,6 +92,9 @@ private:
     bool closed_ = false;
 };
 
+// One line of JSON: any byte that is not UTF-8 shows as U+FFFD.
+std::string jsonText(const nlohmann::json& value);
+
 // The sandbox's child side: reads a step a line from "in", runs it, and answers each with one
 // line of JSON on "out", until its input ends.
 void servePanelSession(const SessionOptions& options, int in, int out);

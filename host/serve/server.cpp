@@ -41,10 +41,6 @@ void text(httplib::Response& res, int status, const std::string& message) {
     res.set_content(message + "\n", "text/plain; charset=utf-8");
 }
 
-std::string dumped(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 } // namespace
 
 int serveChild(const ServeOptions& options) {
@@ -157,7 +153,7 @@ int serve(const ServeOptions& options) {
                 return text(res, 400, "since takes a line number");
             }
         }
-        res.set_content(dumped(panel.state(since)), "application/json");
+        res.set_content(jsonText(panel.state(since)), "application/json");
     });
     server.Get("/api/events", [&](const httplib::Request&, httplib::Response& res) {
         res.set_header("Cache-Control", "no-store");
@@ -174,7 +170,7 @@ int serve(const ServeOptions& options) {
                 *seen = version;
                 json state = panel.state(*next);
                 *next = state["next"].get<std::int64_t>();
-                const std::string event = "data: " + dumped(state) + "\n\n";
+                const std::string event = "data: " + jsonText(state) + "\n\n";
                 return sink.write(event.data(), event.size());
             });
     });

@@ -39,6 +39,12 @@ HostEvent answerEvent(const std::string& text, bool answered) {
 
 } // namespace
 
+std::string StepFailure::text() const {
+    if (fatal) return (where.empty() ? "" : where + ": ") + message;
+    if (what == "host contract") return actual;
+    return what + ": expected " + expected + ", actual " + actual;
+}
+
 Session::Session(SessionOptions options) : options_(std::move(options)) {}
 
 Session::Session(std::shared_ptr<const Plugin> plugin, Facility facility)

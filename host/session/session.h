@@ -32,6 +32,9 @@ struct StepFailure {
     std::string what, expected, actual; // a mismatch
     std::string where;                  // a fatal error: where it is, when not at the step
     std::string message;                // a fatal error: what
+    // On one line: a breach of the host contract as its rule's text, a mismatch with what was
+    // expected and what came, a fatal error with where it is.
+    std::string text() const;
 };
 
 class Session {

@@ -329,11 +329,15 @@ std::string expectationForms() {
 bool isComponentName(const std::string& name) {
     if (name.empty()) return false;
     for (unsigned char c : name)
-        if (!std::isalnum(c) && c != '_' && c != '-' && c != '.') return false;
+        if (!isComponentNameCharacter(c)) return false;
     return true;
 }
 
 } // namespace
+
+bool isComponentNameCharacter(unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '-' || c == '.';
+}
 
 const std::vector<StepRow>& stepRows() {
     static const std::vector<StepRow> rows = makeRows();
@@ -345,8 +349,18 @@ const StepRow& Step::row() const {
     return stepRows()[kind.index()];
 }
 
+namespace {
+// The position of T among a variant's alternatives.
+template <class T, class... Ts> constexpr std::size_t indexIn(std::variant<Ts...>*) {
+    std::size_t i = 0;
+    (void)((std::is_same_v<T, Ts> ? false : (++i, true)) && ...);
+    return i;
+}
+} // namespace
+
 bool Step::isExpectation() const {
-    return std::string(row().keyword).rfind("expect", 0) == 0;
+    // Expectations are StepKind's last alternatives, from ExpectCommand on.
+    return kind.index() >= indexIn<steps::ExpectCommand>(static_cast<StepKind*>(nullptr));
 }
 
 bool Step::operator==(const Step& other) const {

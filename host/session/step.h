@@ -196,6 +196,9 @@ Script parseScript(const std::vector<std::string>& lines);
 // Writes steps as parseScript reads them.
 std::string formatScript(const std::vector<Step>& steps);
 
+// What a component's name is made of, after '@': letters, digits, '_', '-' and '.'.
+bool isComponentNameCharacter(unsigned char c);
+
 // The language's help, made from the table.
 std::string scenarioHelp();
 

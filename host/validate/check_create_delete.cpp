@@ -25,7 +25,7 @@ std::string createDeleteInARow(const CheckContext& context) {
         auto take = [&](const std::vector<StepFailure>& failures) {
             for (const HostEvent& e : session.members().front().host->events)
                 if (e.kind == HostEvent::Command) commands.push_back(e.text);
-            return failures.empty() ? std::string() : where + failureText(failures.front());
+            return failures.empty() ? std::string() : where + failures.front().text();
         };
         std::string problem = take(session.apply(Step{steps::Create{i % 2 ? "" : "p"}, "", 0}));
         if (problem.empty()) problem = take(session.end());

@@ -123,12 +123,6 @@ Life randomLife(Randomness& rnd) {
     return life;
 }
 
-std::string failureText(const StepFailure& f) {
-    if (f.fatal) return (f.where.empty() ? "" : f.where + ": ") + f.message;
-    if (f.what == "host contract") return f.actual;
-    return f.what + ": expected " + f.expected + ", actual " + f.actual;
-}
-
 LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life)
     : life_(life), session_(std::move(plugin), life.facility) {}
 
@@ -155,7 +149,7 @@ void LifeRun::take(const std::vector<StepFailure>& failures) {
         for (const HostEvent& e : host->events)
             transcript_.push_back(std::to_string(e.kind) + " " + e.text);
     if (!failures.empty() && problem_.empty()) {
-        problem_ = "step " + std::to_string(next_) + ": " + failureText(failures.front());
+        problem_ = "step " + std::to_string(next_) + ": " + failures.front().text();
         failedStep_ = next_;
     }
 }

@@ -35,9 +35,6 @@ struct Life {
 };
 Life randomLife(Randomness& rnd);
 
-// What a step found wrong, in one line of a verdict.
-std::string failureText(const StepFailure& failure);
-
 // A component living one life in a session of its own, a step at a time; the transcript holds
 // what it did, in order, for comparison with another run of the same life.
 class LifeRun {
