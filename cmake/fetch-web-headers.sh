@@ -5,6 +5,7 @@
 #                            (its -dev package has only declarations), from Debian's source
 #                            package, with Debian's patches applied
 #   nlohmann-json/nlohmann/  nlohmann-json's headers, from Debian's nlohmann-json3-dev
+#   cli11/CLI/               CLI11's headers, from Debian's libcli11-dev
 # They are made once in the cache, VORN_WEB_CACHE (default ~/.cache/vorn-web), with apt alone
 # and a source list of the cache's own, made from the machine's Debian entry. Prints the folder.
 set -euo pipefail
@@ -13,7 +14,7 @@ version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev 2>/dev/null) ||
     { echo "fetch-web-headers.sh: libcpp-httplib-dev is not installed" >&2; exit 1; }
 out=$cache/include
 if [ -f "$out/httplib/httplib.h" ] && [ "$(cat "$cache/stamp" 2>/dev/null)" = "$version" ] &&
-    [ -f "$out/nlohmann-json/nlohmann/json.hpp" ]; then
+    [ -f "$out/nlohmann-json/nlohmann/json.hpp" ] && [ -f "$out/cli11/CLI/CLI.hpp" ]; then
     echo "$out"
     exit 0
 fi
@@ -33,5 +34,8 @@ mkdir -p "$out/httplib" "$out/nlohmann-json"
 cp "$work/tree/httplib.h" "$out/httplib/httplib.h"
 rm -rf "$out/nlohmann-json/nlohmann"
 cp -r /usr/include/nlohmann "$out/nlohmann-json/nlohmann"
+rm -rf "$out/cli11/CLI"
+mkdir -p "$out/cli11"
+cp -r /usr/include/CLI "$out/cli11/CLI"
 echo "$version" >"$cache/stamp"
 echo "$out"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs on Debian what a make target needs, when it is missing.
 #   install-deps.sh [GROUP...]   GROUP: build (the default), test, mingw, wine, vm, fuzz, bench
-#     build   the Linux plug-in and vorn-host (all `make demo` needs; libedit for typed steps)
+#     build   the Linux plug-in and vorn-host (all `make demo` needs: nlohmann-json for the
+#             child channel's messages, CLI11 for the command line, libedit for typed steps)
 #     test    GoogleTest, valgrind and clang (the contract's layout check)
 #     mingw   the 32-bit Windows cross compiler (`make windows`), and what the web panel's
 #             headers for it are made from (cmake/fetch-web-headers.sh)
@@ -29,10 +30,10 @@ npm_ci() {
 }
 for group in "$@"; do
     case "$group" in
-        build) want+=(cmake make g++ libedit-dev libcpp-httplib-dev nlohmann-json3-dev) ;;
+        build) want+=(cmake make g++ libedit-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev) ;;
         test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
         bench) want+=(cmake make g++ valgrind) ;;
-        mingw) want+=(cmake make g++-mingw-w64-i686 dpkg-dev libcpp-httplib-dev nlohmann-json3-dev) ;;
+        mingw) want+=(cmake make g++-mingw-w64-i686 dpkg-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;
         vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;
         fuzz) want+=(cmake make clang libclang-rt-14-dev) ;;

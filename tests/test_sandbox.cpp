@@ -1,3 +1,4 @@
+#include "crash_report.h"
 #include "sandbox.h"
 #include "scenario_runner.h"
 
@@ -8,63 +9,93 @@
 
 namespace {
 
-// A child that answers each line with the mark, "got " and the line; "crash" faults, "hang"
-// never answers, "noise" writes a line that is not an answer first.
-void echo(int in, int out) {
-    std::string buffer;
-    char chunk[256];
-    for (;;) {
-        const std::size_t eol = buffer.find('\n');
-        if (eol == std::string::npos) {
-            const ssize_t n = read(in, chunk, sizeof chunk);
-            if (n <= 0) return;
-            buffer.append(chunk, static_cast<std::size_t>(n));
-            continue;
-        }
-        const std::string line = buffer.substr(0, eol);
-        buffer.erase(0, eol + 1);
-        if (line == "crash") std::raise(SIGSEGV);
-        if (line == "hang") pause();
-        std::string reply = std::string(1, sandboxAnswerMark) + "got " + line + "\n";
-        if (line == "noise") reply = "a debugger's dump\n" + reply;
-        if (write(out, reply.data(), reply.size()) < 0) return;
-    }
+// Answers each "ask" with "got " and its text; "crash" faults in a step it names first, "hang"
+// never answers, "exit" ends the process as a plug-in's exit() would.
+const SandboxJobType echoJob{"test-echo", [](const SandboxMessage&, SandboxChildSide& side) {
+                                 SandboxMessage m;
+                                 while (side.receive(m)) {
+                                     const std::string text = m.value("text", "");
+                                     if (text == "crash") {
+                                         crashReportSet("the step 'crash'");
+                                         std::raise(SIGSEGV);
+                                     }
+                                     if (text == "hang") pause();
+                                     if (text == "exit") {
+                                         crashReportSet("the step 'exit'");
+                                         std::exit(3);
+                                     }
+                                     side.send({{"type", "answer"}, {"text", "got " + text}});
+                                 }
+                             }};
+
+// Gives back the run result it was sent, as a scenario's child gives its own.
+const SandboxJobType resultJob{
+    "test-result",
+    [](const SandboxMessage& job, SandboxChildSide& side) { side.result(job["result"]); }};
+
+const SandboxJobType endsAtOnceJob{"test-ends", [](const SandboxMessage&, SandboxChildSide&) {}};
+
+bool ask(SandboxChild& child, const std::string& text, std::string& answer) {
+    SandboxMessage m;
+    if (!child.send({{"type", "ask"}, {"text", text}}) || !child.receive(m, SandboxLimits{0, 1}))
+        return false;
+    answer = m.value("text", "");
+    return true;
 }
 
 } // namespace
 
-// The web panel's child: answers, and the three ways it can end, each told as what it was.
-TEST(SandboxConversation, AnswersUntilTheChildCrashesHangsOrEnds) {
-    SandboxConversation child;
-    ASSERT_TRUE(child.start("the test's child", echo, ""));
+// A conversation answers until its child crashes, hangs or exits; each end is told as the facts
+// it was, and worded once.
+TEST(SandboxChild, AnswersUntilTheChildCrashesHangsOrExits) {
+    SandboxChild child;
+    ASSERT_TRUE(child.start(echoJob, {}, "the test's child"));
     std::string answer;
-    ASSERT_TRUE(child.ask("one", answer, 5));
+    ASSERT_TRUE(ask(child, "one", answer));
     EXPECT_EQ(answer, "got one");
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(child.ask("noise", answer, 5));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "a debugger's dump\n");
-    EXPECT_EQ(answer, "got noise");
+    ASSERT_TRUE(ask(child, "two\nlines \x01", answer));
+    EXPECT_EQ(answer, "got two\nlines \x01");
 
-    EXPECT_FALSE(child.ask("crash", answer, 5));
+    EXPECT_FALSE(ask(child, "crash", answer));
     EXPECT_FALSE(child.running());
     EXPECT_EQ(child.outcome().kind, SandboxOutcome::Crashed);
-    EXPECT_EQ(child.outcome().detail, "signal 11");
-    EXPECT_FALSE(child.ask("after", answer, 5));
+    EXPECT_EQ(child.outcome().describe(), "the plug-in crashed (signal 11) in the step 'crash'");
+    EXPECT_FALSE(ask(child, "after", answer));
 
-    ASSERT_TRUE(child.start("the test's child", echo, ""));
-    EXPECT_FALSE(child.ask("hang", answer, 1));
+    ASSERT_TRUE(child.start(echoJob, {}, "the test's child"));
+    EXPECT_FALSE(ask(child, "hang", answer));
     EXPECT_EQ(child.outcome().kind, SandboxOutcome::TimedOut);
-    EXPECT_EQ(child.outcome().detail, "no answer within 1 s");
+    EXPECT_EQ(child.outcome().describe(),
+              "no progress for 1 s: a call into the plug-in did not return in the test's child");
 
-    ASSERT_TRUE(child.start(
-        "the test's child", [](int, int) { _exit(3); }, ""));
-    EXPECT_FALSE(child.ask("anyone", answer, 5));
+    ASSERT_TRUE(child.start(echoJob, {}, "the test's child"));
+    EXPECT_FALSE(ask(child, "exit", answer));
     EXPECT_EQ(child.outcome().kind, SandboxOutcome::Ended);
-    EXPECT_EQ(child.outcome().detail, "exit status 3");
+    EXPECT_EQ(child.outcome().describe(),
+              "the plug-in ended the process (exit status 3) in the step 'exit'");
 }
 
-// A run in the sandbox's child gives its parent its whole result, texts as they were.
-TEST(RunResult, ComesBackFromTheChildAsItWas) {
+// Writing to a child that has gone is an ended child, never a SIGPIPE for the program that
+// uses the channel (this test keeps SIGPIPE's default disposition, which would end it).
+TEST(SandboxChild, WritesToAChildThatHasGoneRaiseNoSignal) {
+    ASSERT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_DFL);
+    for (int round = 0; round < 20; ++round) {
+        SandboxChild child;
+        ASSERT_TRUE(child.start(endsAtOnceJob, {}, "the test's child"));
+        const std::string big(70000, 'x'); // more than a pipe holds
+        bool sent = true;
+        for (int i = 0; i < 10 && sent; ++i)
+            sent = child.send({{"type", "ask"}, {"text", big}});
+        EXPECT_FALSE(sent);
+        EXPECT_EQ(child.outcome().kind, SandboxOutcome::Ended);
+    }
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+}
+
+// A scenario's result comes back from its child as it was, texts and all.
+TEST(SandboxChild, GivesBackARunResultAsItWas) {
     RunResult r;
     r.steps = 12;
     r.expectations = 7;
@@ -72,11 +103,14 @@ TEST(RunResult, ComesBackFromTheChildAsItWas) {
     r.malformed = true;
     r.problems = {"a.vorn:3: mismatch\n  expected: command SD 'A'\n  actual:   nothing more",
                   "back\\slash, tab\t, \xc3\xa9", ""};
+    const SandboxOutcome outcome =
+        sandboxRun(resultJob, {{"result", runResultToJson(r)}}, "the test's child", {});
+    ASSERT_EQ(outcome.kind, SandboxOutcome::Finished) << outcome.describe();
     RunResult back;
-    ASSERT_TRUE(decodeRunResult(encodeRunResult(r), back));
+    ASSERT_TRUE(runResultFromJson(outcome.result, back));
     EXPECT_EQ(std::tie(back.steps, back.expectations, back.failures, back.malformed),
               std::tie(r.steps, r.expectations, r.failures, r.malformed));
     EXPECT_EQ(back.problems, r.problems);
-    EXPECT_FALSE(decodeRunResult("", back));
-    EXPECT_FALSE(decodeRunResult("1 2\n", back));
+    EXPECT_FALSE(runResultFromJson(nlohmann::json::object(), back));
+    EXPECT_FALSE(runResultFromJson({{"steps", "twelve"}}, back));
 }

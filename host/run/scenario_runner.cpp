@@ -219,27 +219,43 @@ RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptio
     return result;
 }
 
-std::string encodeRunResult(const RunResult& r) {
-    std::string text = std::to_string(r.steps) + " " + std::to_string(r.expectations) + " " +
-                       std::to_string(r.failures) + " " + (r.malformed ? "1" : "0") + "\n";
-    for (const std::string& problem : r.problems)
-        text += escape(problem) + "\n";
-    return text;
+nlohmann::json runOptionsToJson(const RunOptions& o) {
+    return {{"plugin", o.plugin},
+            {"config", o.config},
+            {"quiet", o.quiet},
+            {"interactive", o.interactive},
+            {"stepSeconds", o.stepSeconds}};
 }
 
-bool decodeRunResult(const std::string& text, RunResult& r) {
+RunOptions runOptionsFromJson(const nlohmann::json& j) {
+    RunOptions o;
+    o.plugin = j.value("plugin", "");
+    o.config = j.value("config", "");
+    o.quiet = j.value("quiet", false);
+    o.interactive = j.value("interactive", false);
+    o.stepSeconds = j.value("stepSeconds", 60);
+    return o;
+}
+
+nlohmann::json runResultToJson(const RunResult& r) {
+    return {{"steps", r.steps},
+            {"expectations", r.expectations},
+            {"failures", r.failures},
+            {"problems", r.problems},
+            {"malformed", r.malformed}};
+}
+
+bool runResultFromJson(const nlohmann::json& j, RunResult& r) {
     r = RunResult();
-    std::size_t at = text.find('\n');
-    if (at == std::string::npos) return false;
-    int malformed = 0;
-    if (std::sscanf(text.substr(0, at).c_str(), "%d %d %d %d", &r.steps, &r.expectations,
-                    &r.failures, &malformed) != 4)
+    if (!j.is_object()) return false;
+    try {
+        r.steps = j.at("steps");
+        r.expectations = j.at("expectations");
+        r.failures = j.at("failures");
+        r.malformed = j.at("malformed");
+        r.problems = j.at("problems").get<std::vector<std::string>>();
+    } catch (const nlohmann::json::exception&) {
         return false;
-    r.malformed = malformed != 0;
-    for (std::size_t next; (next = text.find('\n', at + 1)) != std::string::npos; at = next) {
-        std::string problem, error;
-        if (!unescape(text.substr(at + 1, next - at - 1), problem, error)) return false;
-        r.problems.push_back(problem);
     }
     return true;
 }

@@ -2,6 +2,8 @@
 // file, in the sandbox's child process.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <istream>
 #include <ostream>
 #include <string>
@@ -50,6 +52,9 @@ private:
 RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptions& options,
                       std::ostream& out, std::ostream& err);
 
-// A run's result as one text and back, for a run in the sandbox's child to give its parent.
-std::string encodeRunResult(const RunResult& result);
-bool decodeRunResult(const std::string& text, RunResult& result);
+// A run's options and result as the channel carries them between the sandbox's two sides (the
+// recording's stream is not carried: the child opens its own).
+nlohmann::json runOptionsToJson(const RunOptions& options);
+RunOptions runOptionsFromJson(const nlohmann::json& json);
+nlohmann::json runResultToJson(const RunResult& result);
+bool runResultFromJson(const nlohmann::json& json, RunResult& result);

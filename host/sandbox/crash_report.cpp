@@ -1,6 +1,7 @@
 #include "crash_report.h"
 
 #include "lent_memory.h"
+#include "sandbox.h"
 
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <initializer_list>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <csignal>
@@ -19,28 +21,39 @@
 namespace {
 
 char current[512] = "";
+char currentJson[1200] = "\"\""; // the same as a JSON string, for the channel's messages
 bool installed = false;
-int reportTo = -1; // where the report goes instead of standard error
+int reportTo = -1; // the channel, in a sandbox's child: messages instead of lines
 
 // A line put together by hand, for signal handlers and timer threads: no allocation, no stdio.
 struct Line {
-    char text[700];
+    char text[1800];
     std::size_t n = 0;
     void put(const char* piece) {
         for (; *piece && n < sizeof text - 2; ++piece)
             text[n++] = *piece;
     }
-    void put(int number) {
-        char digits[12];
+    void put(unsigned long number) {
+        char digits[24];
         std::size_t count = 0;
-        for (; number > 0 && count < sizeof digits; number /= 10)
+        do
             digits[count++] = static_cast<char>('0' + number % 10);
+        while ((number /= 10) > 0 && count < sizeof digits);
         while (count > 0 && n < sizeof text - 2)
             text[n++] = digits[--count];
     }
-    // Ends the line with the running step and a line feed; its size.
+    void put(int number) { put(static_cast<unsigned long>(number < 0 ? 0 : number)); }
+    // Ends a line for a person with the running step; its size.
     std::size_t end(const char* where) {
         put(where);
+        text[n++] = '\n';
+        return n;
+    }
+    // Ends a message of the channel: its "where" field and the object.
+    std::size_t endMessage() {
+        put(",\"where\":");
+        put(currentJson);
+        put("}");
         text[n++] = '\n';
         return n;
     }
@@ -50,30 +63,67 @@ struct Line {
 const char* loanText(LentKind kind) {
     switch (kind) {
     case LentKind::Reply:
-        return "a reply after handing it back";
+        return "read a reply after handing it back";
     case LentKind::Record:
-        return "a record after the call it was lent for";
+        return "read a record after the call it was lent for";
     default:
-        return "a text after the call it was lent for";
+        return "read a text after the call it was lent for";
     }
 }
 
 #ifdef _WIN32
+void writeReport(const char* text, std::size_t n) {
+    DWORD written = 0;
+    if (reportTo >= 0)
+        WriteFile(reinterpret_cast<HANDLE>(_get_osfhandle(reportTo)), text, static_cast<DWORD>(n),
+                  &written, nullptr);
+    else
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(n), &written, nullptr);
+}
+#else
+void writeReport(const char* text, std::size_t n) {
+    (void)!::write(reportTo >= 0 ? reportTo : 2, text, n);
+}
+#endif
+
+// A crash: "how" is the signal or the exception code.
+void crashed(bool exception, unsigned long how, const LentKind* lent) {
+    Line line;
+    if (reportTo >= 0) {
+        line.put(exception ? "{\"type\":\"crash\",\"exception\":"
+                           : "{\"type\":\"crash\",\"signal\":");
+        line.put(how);
+        if (lent) {
+            line.put(",\"rule\":\"read-after-loan\",\"text\":\"");
+            line.put(loanText(*lent));
+            line.put("\"");
+        }
+        const std::size_t n = line.endMessage();
+        writeReport(line.text, n);
+        return;
+    }
+    line.put("vorn-host: the plug-in ");
+    if (lent) {
+        line.put(loanText(*lent));
+        line.put(" ([read-after-loan], ");
+    } else {
+        line.put("crashed (");
+    }
+    line.put(exception ? "exception " : "signal ");
+    line.put(how);
+    line.put(") in ");
+    const std::size_t n = line.end(current);
+    writeReport(line.text, n);
+}
+
+#ifdef _WIN32
 LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
-    char line[700];
     const EXCEPTION_RECORD& e = *info->ExceptionRecord;
     LentKind kind;
     const bool afterLoan =
         e.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.NumberParameters >= 2 &&
         wasTakenBack(reinterpret_cast<const void*>(e.ExceptionInformation[1]), kind);
-    const int n =
-        afterLoan ? std::snprintf(line, sizeof line, "vorn-host: the plug-in read %s (%s) in %s\n",
-                                  loanText(kind), "[read-after-loan]", current)
-                  : std::snprintf(line, sizeof line,
-                                  "vorn-host: the plug-in crashed (exception 0x%08lx) in %s\n",
-                                  static_cast<unsigned long>(e.ExceptionCode), current);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+    crashed(true, static_cast<unsigned long>(e.ExceptionCode), afterLoan ? &kind : nullptr);
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -83,19 +133,10 @@ void install() {
 #else
 // Only async-signal-safe calls: the text is put together by hand.
 void reportCrash(int signal, siginfo_t* info, void*) {
-    Line line;
     LentKind kind;
-    if ((signal == SIGSEGV || signal == SIGBUS) && info && wasTakenBack(info->si_addr, kind)) {
-        line.put("vorn-host: the plug-in read ");
-        line.put(loanText(kind));
-        line.put(" ([read-after-loan]) in ");
-    } else {
-        line.put("vorn-host: the plug-in crashed (signal ");
-        line.put(signal);
-        line.put(") in ");
-    }
-    const std::size_t n = line.end(current);
-    (void)!::write(reportTo >= 0 ? reportTo : 2, line.text, n);
+    const bool afterLoan =
+        (signal == SIGSEGV || signal == SIGBUS) && info && wasTakenBack(info->si_addr, kind);
+    crashed(false, static_cast<unsigned long>(signal), afterLoan ? &kind : nullptr);
     ::raise(signal); // the handler was reset: the process ends by the signal itself
 }
 
@@ -112,8 +153,14 @@ void install() {
 // At exit: when something of the plug-in's was running, it was the plug-in that ended the
 // process, in the middle of a step; the run did not finish and must not look as if it had.
 void reportExit() {
-    // In a check's child the report to the parent judges an early exit (it has no verdict).
-    if (!current[0] || reportTo >= 0) return;
+    if (!current[0]) return;
+    if (reportTo >= 0) { // the parent words it, with the exit status it sees
+        Line line;
+        line.put("{\"type\":\"exit\"");
+        const std::size_t n = line.endMessage();
+        writeReport(line.text, n);
+        return;
+    }
     std::fflush(stdout);
     std::fprintf(stderr, "vorn-host: the plug-in ended the process (exit) in %s\n", current);
     std::fflush(stderr);
@@ -129,6 +176,9 @@ void crashReportSet(const char* what) {
         installed = true;
     }
     std::snprintf(current, sizeof current, "%s", what);
+    std::string json = jsonText(std::string(current));
+    if (json.size() >= sizeof currentJson) json = "\"(too long to tell)\"";
+    std::snprintf(currentJson, sizeof currentJson, "%s", json.c_str());
 }
 
 void crashReportTo(int fd) {
@@ -137,6 +187,7 @@ void crashReportTo(int fd) {
 
 void crashReportClear() {
     current[0] = '\0';
+    std::snprintf(currentJson, sizeof currentJson, "\"\"");
     crashReportLimit(0);
 }
 
@@ -144,9 +195,13 @@ namespace {
 int limitSeconds = 0;
 volatile std::sig_atomic_t interruptedFlag = 0;
 
-// The text of a hang: it is written from a signal handler or a timer thread while the plug-in
-// runs.
+// A hang: written from a signal handler or a timer thread while the plug-in runs.
 std::size_t hangText(Line& line) {
+    if (reportTo >= 0) {
+        line.put("{\"type\":\"hang\",\"seconds\":");
+        line.put(limitSeconds);
+        return line.endMessage();
+    }
     line.put("vorn-host: the plug-in did not return within ");
     line.put(limitSeconds);
     line.put(" s in ");
@@ -159,9 +214,7 @@ namespace {
 HANDLE limitTimer = nullptr;
 VOID CALLBACK hangTimer(PVOID, BOOLEAN) {
     Line line;
-    const std::size_t n = hangText(line);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.text, static_cast<DWORD>(n), &written, nullptr);
+    writeReport(line.text, hangText(line));
     TerminateProcess(GetCurrentProcess(), 1);
 }
 BOOL WINAPI onControl(DWORD type) {
@@ -189,8 +242,7 @@ void interruptWatch() {
 namespace {
 void hangAlarm(int) {
     Line line;
-    const std::size_t n = hangText(line);
-    (void)!::write(2, line.text, n);
+    writeReport(line.text, hangText(line));
     _exit(1);
 }
 void onInterrupt(int) {

@@ -1,15 +1,16 @@
 // Says where a plug-in crashed: the step or check that was running, and the signal (or, on
-// Windows, the exception), on standard error, before the process ends as the crash would end
-// it. A fault on what the host lent and has taken back (lent_memory.h) is named for what it
-// is: "the plug-in read a reply after handing it back ([read-after-loan])".
+// Windows, the exception), before the process ends as the crash would end it. In a sandbox's
+// child the report is a message of the channel (sandbox.h) that the parent words; elsewhere a
+// line on standard error. A fault on what the host lent and has taken back (lent_memory.h) is
+// named for what it is: "the plug-in read a reply after handing it back ([read-after-loan])".
 #pragma once
 
 // Installs the handlers (once) and names what runs from now on ("file.vorn:12 'press 1 X'").
-// A plug-in that ends the process with exit() while something runs is reported the same way,
-// and the process ends with status 1: "the plug-in ended the process (exit status 0) in ...".
+// A plug-in that ends the process with exit() while something runs is reported the same way:
+// outside a sandbox's child the process then ends with status 1.
 void crashReportSet(const char* what);
-// The report goes to this descriptor instead of standard error (a check's report to its
-// parent); -1: standard error.
+// The reports go to this descriptor, the channel to the parent, as its messages; -1: lines on
+// standard error.
 void crashReportTo(int fd);
 // Nothing of the plug-in's runs any more: an exit from now on is vorn-host's own.
 void crashReportClear();

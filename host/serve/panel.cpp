@@ -5,11 +5,7 @@
 
 #include <algorithm>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include <csignal>
 
 using nlohmann::json;
 
@@ -82,13 +78,18 @@ json view(Session& session) {
         {"tiles", tiles}, {"contacts", contacts}, {"instances", instances}, {"now", session.now()}};
 }
 
+// What runs, as a crash report names it.
+std::string stepWhere(const std::string& line) {
+    return "the step '" + line + "'";
+}
+
 // One step in the child: what it did, and the panel after it.
 json answer(Session& session, const std::string& line) {
     if (line == "?") return {{"view", view(session)}};
     std::string error;
     const std::optional<Step> step = parseStep(line, 0, error);
     if (!step) return {{"error", error.empty() ? "no step" : error}};
-    crashReportSet(("the step '" + line + "'").c_str());
+    crashReportSet(stepWhere(line).c_str());
     const std::vector<StepFailure> failures = session.apply(*step);
     json lines = json::array();
     for (const Session::Member& m : session.members())
@@ -113,15 +114,6 @@ json answer(Session& session, const std::string& line) {
             {"view", view(session)}};
 }
 
-bool writeAll(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const auto n = ::write(fd, text.data() + done, static_cast<unsigned>(text.size() - done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // A tile's name from an instance's: what the step language takes after '@'.
 std::string tileName(const std::string& instance) {
     std::string name;
@@ -132,28 +124,37 @@ std::string tileName(const std::string& instance) {
 
 } // namespace
 
-std::string jsonText(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-void servePanelSession(const SessionOptions& options, int in, int out) {
+void servePanelSession(const SessionOptions& options, SandboxChildSide& side) {
     Session session(options);
-    std::string buffer;
-    char chunk[4096];
-    for (;;) {
-        const std::size_t eol = buffer.find('\n');
-        if (eol == std::string::npos) {
-            const auto n = ::read(in, chunk, sizeof chunk);
-            if (n <= 0) break;
-            buffer.append(chunk, static_cast<std::size_t>(n));
-            continue;
-        }
-        const std::string line = buffer.substr(0, eol);
-        buffer.erase(0, eol + 1);
-        if (!writeAll(out, sandboxAnswerMark + jsonText(answer(session, line)) + "\n")) break;
-    }
+    SandboxMessage ask;
+    while (side.receive(ask))
+        if (!side.send({{"type", "answer"}, {"value", answer(session, ask.value("step", ""))}}))
+            break;
     // The input ended: the components end as the host ends them when it closes.
     session.end();
+}
+
+namespace {
+// The child's job: the panel's session, for as long as the parent keeps it.
+const SandboxJobType panelJob{
+    "panel", [](const SandboxMessage& job, SandboxChildSide& side) {
+#ifndef _WIN32
+        signal(SIGINT, SIG_IGN); // Ctrl-C is the server's, which ends this child in its turn
+#endif
+        servePanelSession(SessionOptions{job.value("plugin", ""), ""}, side);
+    }};
+} // namespace
+
+bool Panel::ask(const std::string& step, json& answer) {
+    SandboxMessage reply;
+    child_.doing(stepWhere(step));
+    if (!child_.send({{"type", "ask"}, {"step", step}})) return false;
+    while (child_.receive(reply, SandboxLimits{0, options_.stepSeconds, true}))
+        if (reply["type"] == "answer") {
+            answer = reply["value"];
+            return true;
+        }
+    return false;
 }
 
 Panel::Panel(PanelOptions options) : options_(std::move(options)) {}
@@ -183,13 +184,9 @@ void Panel::note(const std::string& tile, const std::string& text, const std::st
 }
 
 bool Panel::startChild(std::string& error) {
-    const SessionOptions session = options_.session;
-    if (child_.start(
-            "the web panel's session",
-            [session](int in, int out) { servePanelSession(session, in, out); },
-            options_.childArguments))
+    if (child_.start(panelJob, {{"plugin", options_.session.plugin}}, "the web panel's session"))
         return true;
-    error = "cannot start the session's process: " + child_.outcome().detail;
+    error = "cannot start the session's process: " + child_.outcome().describe();
     return false;
 }
 
@@ -253,23 +250,16 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
     if (!crash_.empty()) return {409, crash_ + "; restart the session first"};
     const std::string text = formatStep(*step);
     note(step->component, text, "step");
-    std::string reply;
-    if (!child_.ask(text, reply, options_.stepSeconds)) {
-        const SandboxOutcome& o = child_.outcome();
-        crash_ = o.kind == SandboxOutcome::TimedOut
-                     ? "the plug-in did not return within " + std::to_string(options_.stepSeconds) +
-                           " s in '" + text + "'"
-                 : o.kind == SandboxOutcome::Crashed
-                     ? "the plug-in crashed (" + o.detail + ") in '" + text + "'"
-                     : "the plug-in ended the process (" + o.detail + ") in '" + text + "'";
+    json a;
+    if (!ask(text, a)) {
+        crash_ = child_.outcome().describe();
         note(step->component, crash_, "crash");
         changed();
         return {200, crash_};
     }
-    json a = json::parse(reply, nullptr, false);
-    if (a.is_discarded() || a.contains("error")) {
+    if (!a.is_object() || a.contains("error")) {
         const std::string why =
-            a.is_discarded() ? "an answer that is not JSON" : a["error"].get<std::string>();
+            !a.is_object() ? "an answer that is not an object" : a["error"].get<std::string>();
         note("", why, "failure");
         changed();
         return {400, why};
@@ -319,12 +309,11 @@ PanelAnswer Panel::restart() {
     // The steps before the crash run again, quietly: the session is back where it was.
     const std::vector<std::string> steps = std::move(ran_);
     ran_.clear();
-    std::string reply;
     for (const std::string& step : steps) {
-        if (!child_.ask(step, reply, options_.stepSeconds)) break;
+        json a;
+        if (!ask(step, a)) break;
         ran_.push_back(step);
-        const json a = json::parse(reply, nullptr, false);
-        if (!a.is_discarded() && a.contains("view")) view_ = a["view"];
+        if (a.is_object() && a.contains("view")) view_ = a["view"];
     }
     note("", "restarted: " + std::to_string(ran_.size()) + " steps run again", "step");
     changed();

@@ -19,10 +19,9 @@
 #include <vector>
 
 struct PanelOptions {
-    SessionOptions session;     // the plug-in
-    std::string config;         // configuration and facility file; its tiles, or one per instance
-    int stepSeconds = 10;       // a step not answered by then has hung
-    std::string childArguments; // how the sandbox's child starts on Windows
+    SessionOptions session; // the plug-in
+    std::string config;     // configuration and facility file; its tiles, or one per instance
+    int stepSeconds = 10;   // a step not answered by then has hung
 };
 
 // What the page asked for, answered.
@@ -70,13 +69,14 @@ private:
     };
     PanelAnswer run(const std::string& line, bool record);
     bool startChild(std::string& error);
+    bool ask(const std::string& step, nlohmann::json& answer); // false: the child has ended
     void note(const std::string& tile, const std::string& text, const std::string& kind);
     void changed();
 
     PanelOptions options_;
     std::mutex mutex_;
     std::condition_variable change_;
-    SandboxConversation child_;
+    SandboxChild child_;
     std::vector<std::string> ran_; // every step the current session ran, to run again
     std::vector<Entry> recording_;
     std::string header_;
@@ -92,9 +92,6 @@ private:
     bool closed_ = false;
 };
 
-// One line of JSON: any byte that is not UTF-8 shows as U+FFFD.
-std::string jsonText(const nlohmann::json& value);
-
-// The sandbox's child side: reads a step a line from "in", runs it, and answers each with one
-// line of JSON on "out", until its input ends.
-void servePanelSession(const SessionOptions& options, int in, int out);
+// The sandbox's child side: runs each step it is asked and answers with what the step did and
+// how the panel looks after it, until the parent closes the channel.
+void servePanelSession(const SessionOptions& options, SandboxChildSide& side);

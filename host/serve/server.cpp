@@ -43,24 +43,11 @@ void text(httplib::Response& res, int status, const std::string& message) {
 
 } // namespace
 
-int serveChild(const ServeOptions& options) {
-#ifdef _WIN32
-    // The protocol's bytes as they are: no CR added before a line feed.
-    _setmode(0, _O_BINARY);
-    _setmode(1, _O_BINARY);
-#endif
-    crashReportSet("the web panel's session");
-    SessionOptions session{options.plugin, ""};
-    servePanelSession(session, 0, 1);
-    return 0;
-}
-
 int serve(const ServeOptions& options) {
     PanelOptions panelOptions;
     panelOptions.session = SessionOptions{options.plugin, ""};
     panelOptions.config = options.config;
     panelOptions.stepSeconds = options.stepSeconds;
-    panelOptions.childArguments = options.childArguments;
     Panel panel(panelOptions);
 
     httplib::Server server;

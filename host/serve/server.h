@@ -11,12 +11,8 @@ struct ServeOptions {
     bool listenGiven = false;
     int port = 8150; // 0: any free port
     int stepSeconds = 10;
-    std::string childArguments; // how the session's child starts on Windows
 };
 
 // Serves the page until Ctrl-C; the exit status (2: the port is taken, the configuration or
 // the scenario cannot be used).
 int serve(const ServeOptions& options);
-
-// The session's child on Windows (serve --child): steps on standard input, answers on output.
-int serveChild(const ServeOptions& options);

@@ -52,22 +52,32 @@ std::string emptyConfiguration() {
 
 namespace {
 
-// The plug-in, loaded here: the job's own, so that what goes wrong in loading it is the child's.
-std::string withPlugin(const std::string& path, const ValidateOptions& options, std::uint64_t seed,
-                       const ValidatorCheck* check) {
-    auto plugin = std::make_shared<Plugin>();
-    std::string error;
-    if (!plugin->open(path, error)) return error;
-    if (!check) return {};
-    return check->run(CheckContext{plugin, seed, options.iterations, absolutePath(path)});
-}
+// The child's job: the plug-in loaded, then one check run on it ("check" empty: the load alone).
+// Its result: what the check found wrong, or why the plug-in cannot be loaded; empty: passed.
+const SandboxJobType checkJob{
+    "check", [](const SandboxMessage& job, SandboxChildSide& side) {
+        const std::string path = job["plugin"], name = job["check"];
+        const ValidatorCheck* check = name.empty() ? nullptr : findValidatorCheck(name);
+        auto plugin = std::make_shared<Plugin>();
+        std::string error;
+        if (!plugin->open(path, error)) {
+            side.result({{"loaded", false}, {"found", error}});
+            return;
+        }
+        std::string found;
+        if (check)
+            found = check->run(CheckContext{plugin, job["seed"].get<std::uint64_t>(),
+                                            job["iterations"], absolutePath(path)});
+        side.result({{"loaded", true}, {"found", found}});
+    }};
 
-// How the child of one check or of the load starts on Windows.
-SandboxChild childOf(const std::string& name, const std::string& path, std::uint64_t seed,
-                     const ValidateOptions& options) {
-    return {"validate --child " + name + " --seed " + std::to_string(seed) + " --iterations " +
-                std::to_string(options.iterations) + " \"" + path + "\"",
-            true};
+SandboxOutcome inChild(const std::string& path, const std::string& check, std::uint64_t seed,
+                       const ValidateOptions& options, const SandboxLimits& limits) {
+    return sandboxRun(
+        checkJob,
+        {{"plugin", path}, {"check", check}, {"seed", seed}, {"iterations", options.iterations}},
+        check.empty() ? "loading the plug-in" : "the check " + check, limits,
+        SandboxOutput::Discard);
 }
 
 } // namespace
@@ -77,8 +87,7 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
     // The battery's verdict is the same whatever the caller's environment holds: no labels,
     // neither from VORN_CONFIG nor from a vorn.ini beside the plug-in. A replay of a life runs
     // with a facility file that has none either.
-    if (options.child.empty())
-        setEnvironment("VORN_CONFIG", emptyConfiguration()); // children inherit it
+    setEnvironment("VORN_CONFIG", emptyConfiguration()); // children inherit it
     // Every check's debug texts are caught, whether or not it makes a host of its own.
     DebugTap::instance();
     const std::uint64_t seed =
@@ -86,28 +95,15 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
                           : static_cast<std::uint64_t>(
                                 std::chrono::steady_clock::now().time_since_epoch().count()) %
                                 1000000007ull;
-    if (!options.child.empty()) { // one job, here, for the parent's report (Windows)
-        const std::string& name = options.child.front();
-        const ValidatorCheck* check = findValidatorCheck(name);
-        out.flush();
-        sandboxChild(
-            check ? std::string("the check ") + name : "loading the plug-in",
-            [&] { return withPlugin(path, options, seed, check); }, 1);
-        return 0;
-    }
     // The library is loaded in a child first: a file that makes the loader crash or hang ends
     // that child, and vorn-host says why it cannot load it.
-    const SandboxOutcome load = sandboxRun(
-        "loading the plug-in", [&] { return withPlugin(path, options, seed, nullptr); },
-        childOf("load", path, seed, options), SandboxLimits{options.hangSeconds, 0});
-    if (load.kind != SandboxOutcome::Finished || !load.detail.empty()) {
+    const SandboxOutcome load =
+        inChild(path, "", seed, options, SandboxLimits{options.hangSeconds, 0});
+    if (load.kind != SandboxOutcome::Finished || !load.result.value("loaded", false)) {
         err << "vorn-host: "
-            << (load.kind == SandboxOutcome::Finished ? load.detail
-                : load.kind == SandboxOutcome::Crashed
-                    ? "cannot load " + path + ": the loader crashed (" + load.detail + ")"
-                : load.kind == SandboxOutcome::Ended
-                    ? "cannot load " + path + ": loading it ended the process (" + load.detail + ")"
-                    : "cannot load " + path + ": " + load.detail)
+            << (load.kind == SandboxOutcome::Finished
+                    ? load.result.value("found", std::string("cannot load ") + path)
+                    : "cannot load " + path + ": " + load.describe())
             << "\n";
         return 2;
     }
@@ -127,21 +123,19 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
         if (!selected(check, options)) continue;
         const auto started = std::chrono::steady_clock::now();
         out << "RUN     " << check.name << ": " << check.what << std::endl;
-        const SandboxOutcome outcome = sandboxRun(
-            std::string("the check ") + check.name,
-            [&] { return withPlugin(path, options, seed, &check); },
-            childOf(check.name, path, seed, options),
-            SandboxLimits{options.timeoutSeconds, options.hangSeconds});
+        const SandboxOutcome outcome =
+            inChild(path, check.name, seed, options,
+                    SandboxLimits{options.timeoutSeconds, options.hangSeconds});
         Verdict verdict = NotRun;
-        std::string detail = outcome.detail;
+        std::string detail = outcome.describe();
         switch (outcome.kind) {
         case SandboxOutcome::Finished:
+            detail = outcome.result.value("found", "");
             verdict = detail.empty() ? Passed : Failed;
             break;
         case SandboxOutcome::Ended: // a verdict is never taken from an exit status
             verdict = Failed;
-            detail = "the check ended before it finished: the plug-in ended the process (" +
-                     detail + ")";
+            detail = "the check ended before it finished: " + detail;
             break;
         case SandboxOutcome::Crashed:
             verdict = Crashed;
@@ -154,16 +148,7 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
         }
         ++(verdict == Passed ? passed : failed);
         out << lines[verdict];
-        switch (verdict) {
-        case Crashed:
-            out << "(" << detail << ") " << check.name << "\n";
-            break;
-        case TimedOut:
-            out << check.name << " (" << detail << ")\n";
-            break;
-        default:
-            out << check.name << (detail.empty() ? "" : ": " + detail) << "\n";
-        }
+        out << check.name << (detail.empty() ? "" : ": " + detail) << "\n";
         out.flush();
         JUnitCase c;
         c.name = check.name;

@@ -18,7 +18,6 @@ struct ValidateOptions {
     int hangSeconds = 10;           // a check that makes no progress this long has hung
     std::vector<std::string> only;  // run only these checks (empty: all)
     std::vector<std::string> skip;  // and not these
-    std::vector<std::string> child; // run this one check here and report it (Windows children)
     std::string junit;              // where to write a JUnit XML report, if anywhere
 };
 
@@ -43,9 +42,8 @@ const std::vector<ValidatorCheck>& validatorChecks();
 const ValidatorCheck* findValidatorCheck(const std::string& name);
 
 // Loads the plug-in in a child process first (a file that crashes the loader is "cannot load"),
-// then runs each selected check isolated in a process of its own (on Windows a child of this
-// program, which runs one check with --child), so that a crash or a hang ends only that check: its
-// name is printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
+// then runs each selected check isolated in a sandbox's child of its own (sandbox.h), so that a
+// crash or a hang ends only that check: its name is printed before it runs, then PASSED, FAILED, CRASHED or TIMED OUT. Ends with "N passed, N
 // failed"; returns the exit status (0: all passed, 1: a check did not pass, 2: the plug-in
 // cannot be loaded). The battery does not read the caller's VORN_CONFIG.
 int validatePlugin(const std::string& plugin, const ValidateOptions& options, std::ostream& out,

@@ -248,7 +248,7 @@ test('a plug-in that crashes does not take the server down: the page shows it an
   await page.getByLabel('parent command to one').fill('crash');
   await page.locator('.card[data-tile="one"]').getByRole('button', { name: 'Send' }).click();
   const alert = page.getByRole('alert');
-  await alert.getByText(/crashed .* in '@one parent crash'/).waitFor();
+  await alert.getByText(/the plug-in crashed \((signal 11|exception 0xc0000005)\) in the step '@one parent crash'/).waitFor();
   await alert.getByRole('button', { name: 'Restart' }).click();
   await alert.waitFor({ state: 'hidden' });
   await transcript(page).getByText(/restarted: \d+ steps run again/).waitFor();
@@ -263,7 +263,7 @@ test('a plug-in that hangs is ended after --timeout, and the page says so', asyn
   await pause(page);
   await page.getByLabel('parent command to one').fill('hang');
   await page.locator('.card[data-tile="one"]').getByRole('button', { name: 'Send' }).click();
-  await page.getByRole('alert').getByText("the plug-in did not return within 2 s in '@one parent hang'").waitFor();
+  await page.getByRole('alert').getByText("the plug-in did not return within 2 s in the step '@one parent hang'").waitFor();
   await page.close();
 });
 
