@@ -147,6 +147,34 @@ long number(const Element& e, const char* attribute) {
 
 } // namespace
 
+// The byte where the document stops being XML 1.0 characters in UTF-8, or npos: each character
+// is decoded, then held to XML's Char production.
+std::size_t firstBadCharacter(const std::string& doc) {
+    for (std::size_t i = 0; i < doc.size();) {
+        const unsigned char lead = static_cast<unsigned char>(doc[i]);
+        int more = lead < 0x80         ? 0
+                   : (lead >> 5) == 6  ? 1
+                   : (lead >> 4) == 14 ? 2
+                   : (lead >> 3) == 30 ? 3
+                                       : -1;
+        if (more < 0 || i + static_cast<std::size_t>(more) >= doc.size() + (more == 0)) return i;
+        unsigned long c = more == 0 ? lead : lead & (0x3f >> more);
+        for (int k = 1; k <= more; ++k) {
+            const unsigned char b =
+                static_cast<unsigned char>(doc[i + static_cast<std::size_t>(k)]);
+            if ((b & 0xc0) != 0x80) return i;
+            c = c << 6 | (b & 0x3f);
+        }
+        const bool shortest = more == 0 || (more == 1 && c >= 0x80) || (more == 2 && c >= 0x800) ||
+                              (more == 3 && c >= 0x10000);
+        const bool isChar = c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
+                            (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
+        if (!shortest || !isChar) return i;
+        i += 1 + static_cast<std::size_t>(more);
+    }
+    return std::string::npos;
+}
+
 int main(int argc, char** argv) {
     if (argc < 4) {
         std::fprintf(stderr, "usage: junit_check FILE CASES FAILURES [TEXT]\n");
@@ -157,6 +185,12 @@ int main(int argc, char** argv) {
     all << in.rdbuf();
     if (!in) {
         std::fprintf(stderr, "junit_check: %s: cannot read\n", argv[1]);
+        return 1;
+    }
+    if (const std::size_t bad = firstBadCharacter(all.str()); bad != std::string::npos) {
+        std::fprintf(
+            stderr,
+            "junit_check: not well-formed XML at byte %zu: not a UTF-8 character XML holds\n", bad);
         return 1;
     }
     Parser parser(all.str());

@@ -7,11 +7,37 @@
 
 namespace {
 
-// A text as XML character data or attribute value: markup characters as references, and
-// characters XML 1.0 cannot hold at all written as \xHH.
+// The length of the well-formed UTF-8 sequence of a character other than ASCII at text[i]; 0
+// when the bytes there are not one (a stray byte, a cut sequence, an overlong form, a surrogate,
+// or U+FFFE and U+FFFF, which XML cannot hold either).
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) {
+        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+    };
+    const unsigned lead = byte(0);
+    const std::size_t n = lead >= 0xf0 && lead <= 0xf4 ? 4
+                          : lead >= 0xe0               ? 3
+                          : lead >= 0xc2               ? 2
+                                                       : 0;
+    if (n == 0 || (n == 3 && lead > 0xef)) return 0;
+    unsigned long code = lead & (0x7f >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(k) & 0xc0) != 0x80) return 0;
+        code = code << 6 | (byte(k) & 0x3f);
+    }
+    const unsigned long least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
+    if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff) || code == 0xfffe ||
+        code == 0xffff)
+        return 0;
+    return n;
+}
+
+// A text as XML character data or attribute value: markup characters as references, and bytes
+// XML 1.0 cannot hold (control characters, bytes that are not UTF-8) written as \xHH.
 std::string xml(const std::string& text) {
     std::string out;
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         switch (c) {
         case '&':
             out += "&amp;";
@@ -29,15 +55,23 @@ std::string xml(const std::string& text) {
             out += "&apos;";
             break;
         default:
-            if (c < 32 && c != '\n' && c != '\t' && c != '\r')
+            if (c >= 0x80) {
+                const std::size_t n = utf8Length(text, i);
+                if (n == 0) {
+                    out += hexEscape(c);
+                } else {
+                    out.append(text, i, n);
+                    i += n - 1;
+                }
+            } else if (c < 32 && c != '\n' && c != '\t' && c != '\r') {
                 out += hexEscape(c);
-            else
+            } else {
                 out += static_cast<char>(c);
+            }
         }
     }
     return out;
 }
-
 } // namespace
 
 bool writeJUnit(const std::string& path, const std::string& suite,

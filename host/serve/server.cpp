@@ -27,14 +27,32 @@ bool isLoopback(const std::string& address) {
            address.rfind("127.", 0) == 0;
 }
 
+// The address as a URL's host: an IPv6 one in brackets; every address of the machine as the
+// loopback one, which answers too.
+std::string urlHost(const std::string& listen) {
+    if (listen == "0.0.0.0") return "127.0.0.1";
+    if (listen == "::") return "[::1]";
+    if (listen.find(':') != std::string::npos) return "[" + listen + "]";
+    return listen;
+}
+
 // The Host headers this server answers: its own names only, so that a page of another site
 // that a DNS name was pointed at this machine (DNS rebinding) gets nothing.
 std::vector<std::string> ownHosts(const ServeOptions& options, int port) {
     const std::string p = ":" + std::to_string(port);
     std::vector<std::string> hosts = {"127.0.0.1" + p, "localhost" + p, "[::1]" + p};
-    if (!isLoopback(options.listen)) hosts.push_back(options.listen + p);
+    hosts.push_back(urlHost(options.listen) + p); // the address it listens on is its own too
     return hosts;
 }
+
+// What one client can hold of the server. Workers are shared by every request; an event stream
+// holds one for as long as its page is open, so streams get at most a quarter of them and a
+// fresh request always finds one free.
+constexpr int workers = 64;
+constexpr int maxStreams = workers / 4;
+constexpr std::size_t maxHeaders = 64;
+constexpr std::size_t maxStep = 64 * 1024;   // one step's text
+constexpr std::size_t maxScenario = 4 << 20; // a scenario opened on the page
 
 void text(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
@@ -51,9 +69,9 @@ int serve(const ServeOptions& options) {
     Panel panel(panelOptions);
 
     httplib::Server server;
-    // Each open page holds a thread for its event stream: room for many tabs.
-    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
-    server.set_payload_max_length(4 << 20); // a scenario opened on the page, at most 4 MiB
+    server.new_task_queue = [] { return new httplib::ThreadPool(workers); };
+    server.set_payload_max_length(maxScenario);
+    std::atomic<int> streams{0};
     // One server a port: a second one must fail to bind, not share the port.
     server.set_socket_options([](socket_t sock) {
         int yes = 1;
@@ -100,15 +118,26 @@ int serve(const ServeOptions& options) {
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         const std::string host = req.get_header_value("Host");
         // On every address the machine has, its names are not known here: any is answered.
-        if (options.listen != "0.0.0.0" &&
+        if (options.listen != "0.0.0.0" && options.listen != "::" &&
             std::find(hosts.begin(), hosts.end(), host) == hosts.end()) {
             text(res, 403, "not this server's name: Host '" + host + "'");
             return httplib::Server::HandlerResponse::Handled;
         }
-        // A body without its length would be read until the client gives up: refused at once.
-        if (req.method != "GET" && !req.has_header("Content-Length") &&
-            req.get_header_value("Transfer-Encoding") != "chunked") {
+        if (req.headers.size() > maxHeaders) {
+            text(res, 431, "at most " + std::to_string(maxHeaders) + " header lines a request");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // A body without its length (chunked, or until the client gives up) is refused before it
+        // is read: only a length can be held to a limit before the body comes.
+        if (req.method != "GET" &&
+            (!req.has_header("Content-Length") || req.has_header("Transfer-Encoding"))) {
             text(res, 411, "a request with a body needs its Content-Length (0 for none)");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const std::size_t length =
+            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+        if (req.path == "/api/step" && length > maxStep) {
+            text(res, 413, "a step is at most " + std::to_string(maxStep / 1024) + " KiB");
             return httplib::Server::HandlerResponse::Handled;
         }
         // What changes the panel comes only from the page itself.
@@ -143,11 +172,18 @@ int serve(const ServeOptions& options) {
         res.set_content(jsonText(panel.state(since)), "application/json");
     });
     server.Get("/api/events", [&](const httplib::Request&, httplib::Response& res) {
+        if (++streams > maxStreams) {
+            --streams;
+            return text(res, 503,
+                        "at most " + std::to_string(maxStreams) +
+                            " open event streams (pages of this panel): close one");
+        }
         res.set_header("Cache-Control", "no-store");
         auto seen = std::make_shared<std::int64_t>(-1);
         auto next = std::make_shared<std::int64_t>(0);
         res.set_chunked_content_provider(
-            "text/event-stream", [&panel, seen, next](std::size_t, httplib::DataSink& sink) {
+            "text/event-stream",
+            [&panel, seen, next](std::size_t, httplib::DataSink& sink) {
                 const std::int64_t version = panel.waitForChange(*seen, 15000);
                 if (version < 0) return false; // the server stops
                 if (version == *seen) { // nothing for a while: a comment keeps the stream open
@@ -159,7 +195,8 @@ int serve(const ServeOptions& options) {
                 *next = state["next"].get<std::int64_t>();
                 const std::string event = "data: " + jsonText(state) + "\n\n";
                 return sink.write(event.data(), event.size());
-            });
+            },
+            [&streams](bool) { --streams; });
     });
     server.Get("/api/recording", [&](const httplib::Request&, httplib::Response& res) {
         res.set_header("Content-Disposition", "attachment; filename=\"panel.vorn\"");
@@ -192,10 +229,8 @@ int serve(const ServeOptions& options) {
     if (!isLoopback(options.listen))
         std::cerr << "vorn-host: warning: listening on " << options.listen
                   << ": other machines can reach this panel and drive the plug-in\n";
-    const bool everywhere = options.listen == "0.0.0.0";
-    std::cout << "serving http://"
-              << (isLoopback(options.listen) || everywhere ? "127.0.0.1" : options.listen) << ":"
-              << port << "/ (Ctrl-C ends it)" << std::endl;
+    std::cout << "serving http://" << urlHost(options.listen) << ":" << port << "/ (Ctrl-C ends it)"
+              << std::endl;
 
     interruptWatch();
     std::atomic<bool> done{false};

@@ -236,12 +236,18 @@ std::vector<StepFailure> Session::configure(const std::string& file, int line) {
     // named.
     const std::string namedAt =
         line > 0 ? " (named at " + options_.name + ":" + std::to_string(line) + ")" : " (--config)";
+    // The file's name as a person reads it: a line feed in it would take FILE:LINE off the
+    // message's first line.
+    const std::string shown = escape(file);
     for (const std::string& p : problems) {
         const std::size_t colon = p.find(": ");
         if (p.rfind("line ", 0) == 0 && colon != std::string::npos)
-            fatal(failures, file + ":" + p.substr(5, colon - 5), p.substr(colon + 2) + namedAt);
+            fatal(failures, shown + ":" + p.substr(5, colon - 5), p.substr(colon + 2) + namedAt);
+        else if (line > 0) // the file as a whole: mended where it is named
+            fatal(failures, options_.name + ":" + std::to_string(line),
+                  "the configuration file " + shown + ": " + p);
         else
-            fatal(failures, file, p + namedAt);
+            fatal(failures, shown, p + namedAt);
     }
     if (!problems.empty()) return failures;
     setEnvironment("VORN_CONFIG", path);

@@ -28,11 +28,17 @@ bool unescape(const std::string& text, std::string& out, std::string& error) {
             out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
             i += 2;
         } else {
-            error = "unknown escape '\\" + std::string(c ? 1 : 0, c) +
+            error = "unknown escape '\\" + escape(std::string(c ? 1 : 0, c)) +
                     "' (texts take \\n \\t \\r \\\\ \\xHH; write a backslash as \\\\)";
             return false;
         }
         ++i;
+    }
+    // Every text crosses to the plug-in as a C string: a NUL would end it there, and the host
+    // and the component would each see another text.
+    if (out.find('\0') != std::string::npos) {
+        error = "a text cannot hold a NUL byte (\\x00): the host's texts end there";
+        return false;
     }
     return true;
 }
@@ -108,7 +114,7 @@ bool readField(std::int32_t& field, const StepRow& row, const std::string& rest,
     const std::string word = nextWord(rest, at);
     if (word.empty()) return expected(row, error);
     if (parseInt32(word, field)) return true;
-    error = "'" + word + "' is not a 32-bit number; expected '" + row.usage + "'";
+    error = "'" + escape(word) + "' is not a 32-bit number; expected '" + row.usage + "'";
     return false;
 }
 
@@ -389,7 +395,7 @@ std::optional<Step> parseStep(const std::string& raw, int number, std::string& e
         const std::size_t end = text.find(' ');
         const std::string name = text.substr(1, end == std::string::npos ? end : end - 1);
         if (!isComponentName(name)) {
-            error = "'@" + name +
+            error = "'@" + escape(name) +
                     "' does not name a component (letters, digits, '_', '-' and '.', then a "
                     "step: '@NAME STEP')";
             return std::nullopt;
@@ -405,11 +411,12 @@ std::optional<Step> parseStep(const std::string& raw, int number, std::string& e
     std::string rest;
     const StepRow* row = rowOf(text, rest);
     if (!row) {
-        error = "unknown step '" + text.substr(0, text.find(' ')) + "' (see vorn-host --help)";
+        error =
+            "unknown step '" + escape(text.substr(0, text.find(' '))) + "' (see vorn-host --help)";
         return std::nullopt;
     }
     if (std::string(row->keyword) == "expect" && !isCommandText(rest)) {
-        error = "unknown expectation '" + rest + "' (" + expectationForms() + ")";
+        error = "unknown expectation '" + escape(rest) + "' (" + expectationForms() + ")";
         return std::nullopt;
     }
     if (!row->parse(*row, rest, step.kind, error)) return std::nullopt;
