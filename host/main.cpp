@@ -174,6 +174,9 @@ int main(int argc, char** argv) {
                  "GPI devices",
                  "vorn-host");
     app.formatter(formatter());
+    // Paths start with '/' on the machines that run the tests, and file names are never
+    // options: no "/option" form, on Windows either (CLI11's default there).
+    app.allow_windows_style_options(false);
     app.require_subcommand(0, 1);
     app.footer(std::string(exitStatuses) + examples);
     app.set_help_flag("-h,--help", "print this help (each command has its own: run --help)");

@@ -16,12 +16,14 @@ TEST(Facility, LoadsInstancesStatesAndReportsProblemsByLine) {
            "[instances.Q]\nreply = '12' '3'\n[devices.12]\n3 = 1\n"
            "[instances.Bad]\ndevice = twelve\n[devices.x]\n[devices.5]\non = 1\n";
     Facility f;
-    std::vector<std::string> problems;
+    std::vector<ConfigProblem> problems;
     EXPECT_FALSE(f.load(path, problems));
     ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0].line, 11);
+    EXPECT_EQ(problems[2].line, 14);
     std::string all;
-    for (const std::string& p : problems)
-        all += p + "\n";
+    for (const ConfigProblem& p : problems)
+        all += p.lineText() + "\n";
     EXPECT_NE(all.find("line 11: [instances.Bad] device: expected a number"), std::string::npos)
         << all;
     EXPECT_NE(all.find("line 12: [devices.x]: expected [devices.NUMBER]"), std::string::npos)
@@ -130,10 +132,13 @@ std::vector<std::string> loadText(const std::string& text, Facility& f) {
     const std::string path =
         ::testing::TempDir() + "facility_text." + std::to_string(getpid()) + ".ini";
     std::ofstream(path) << text;
-    std::vector<std::string> problems;
+    std::vector<ConfigProblem> problems;
     f.load(path, problems);
     std::remove(path.c_str());
-    return problems;
+    std::vector<std::string> texts;
+    for (const ConfigProblem& p : problems)
+        texts.push_back(p.lineText());
+    return texts;
 }
 
 } // namespace

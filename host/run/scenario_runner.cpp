@@ -132,8 +132,8 @@ private:
             if (!m.name.empty()) out_ << "  @" << m.name << ":\n";
             out_ << shown;
         }
-        if (const std::optional<std::string> why = session_.silence(step))
-            out_ << "  (the component sent nothing" << *why << ")\n";
+        if (const std::optional<Silence> silence = session_.silence(step))
+            out_ << "  " << silence->text() << "\n";
     }
 
     // Writes the step as it ran, its files as absolute paths, then what it made the components
@@ -155,7 +155,7 @@ private:
         bool ok = true;
         const std::string at = name_ + ":" + std::to_string(line);
         for (const StepFailure& f : failures) {
-            if (f.fatal) {
+            if (f.fatal()) {
                 fatal(f.where.empty() ? at : f.where, f.message);
                 ok = false;
                 continue;

@@ -11,7 +11,9 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::size_t keptLines = 5000; // the transcript the page can still fetch
+constexpr std::size_t keptLines = 5000;     // the transcript the page can still fetch
+constexpr std::size_t shownLines = 200;     // of one step's, in the transcript
+constexpr std::size_t keptBytes = 64 << 20; // the steps a restart runs again, and the recording
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -83,7 +85,17 @@ std::string stepWhere(const std::string& line) {
     return "the step '" + line + "'";
 }
 
-// One step in the child: what it did, and the panel after it.
+// A silence's reason as the page reads it.
+const char* reasonName(Silence::Reason reason) {
+    static const char* const names[] = {"nothing",       "no-timer-due",  "not-registered",
+                                        "other-contact", "no-report-yet", "other-control",
+                                        "press-ignored"};
+    return names[reason];
+}
+
+// One step in the child: what it did, and the panel after it. The transcript's lines of one
+// step are kept to shownLines (a clock step can make a hundred thousand); the recording's
+// expectations are all there.
 json answer(Session& session, const std::string& line) {
     if (line == "?") return {{"view", view(session)}};
     std::string error;
@@ -91,10 +103,23 @@ json answer(Session& session, const std::string& line) {
     if (!step) return {{"error", error.empty() ? "no step" : error}};
     crashReportSet(stepWhere(line).c_str());
     const std::vector<StepFailure> failures = session.apply(*step);
-    json lines = json::array();
-    for (const Session::Member& m : session.members())
-        for (const std::string& text : linesOf(transcript(*m.host)))
-            lines.push_back({{"tile", m.name}, {"text", text}});
+    json lines = json::array(), answers = json::array();
+    std::size_t more = 0;
+    for (const Session::Member& m : session.members()) {
+        for (const std::string& text : linesOf(transcript(*m.host))) {
+            if (lines.size() < shownLines)
+                lines.push_back({{"tile", m.name}, {"text", text}});
+            else
+                ++more;
+        }
+        for (const HostEvent& e : m.host->events)
+            if (e.kind == HostEvent::Answer)
+                answers.push_back({{"tile", m.name}, {"text", e.hasReply ? json(e.text) : json()}});
+    }
+    if (more > 0)
+        lines.push_back({{"tile", ""},
+                         {"text", "  ... " + std::to_string(more) +
+                                      " lines more of this step (the recording has them all)"}});
     json problems = json::array();
     for (const StepFailure& f : failures)
         problems.push_back(f.text());
@@ -105,12 +130,17 @@ json answer(Session& session, const std::string& line) {
             expectations.push_back(formatStep(e));
             quiet = quiet && std::holds_alternative<steps::ExpectNothing>(e.kind);
         }
-    const std::optional<std::string> silence = session.silence(*step);
+    const std::optional<Silence> silence = session.silence(*step);
     return {{"lines", lines},
+            {"answers", answers},
             {"failures", problems},
             {"expectations", expectations},
             {"quiet", quiet},
-            {"silence", silence ? json("(the component sent nothing" + *silence + ")") : json()},
+            {"silence", silence ? json{{"reason", reasonName(silence->reason)},
+                                       {"panel", silence->panel},
+                                       {"control", silence->control},
+                                       {"text", silence->text()}}
+                                : json()},
             {"view", view(session)}};
 }
 
@@ -145,18 +175,6 @@ const SandboxJobType panelJob{
     }};
 } // namespace
 
-bool Panel::ask(const std::string& step, json& answer) {
-    SandboxMessage reply;
-    child_.doing(stepWhere(step));
-    if (!child_.send({{"type", "ask"}, {"step", step}})) return false;
-    while (child_.receive(reply, SandboxLimits{0, options_.stepSeconds, true}))
-        if (reply["type"] == "answer") {
-            answer = reply["value"];
-            return true;
-        }
-    return false;
-}
-
 Panel::Panel(PanelOptions options) : options_(std::move(options)) {}
 
 Panel::~Panel() {
@@ -164,10 +182,13 @@ Panel::~Panel() {
 }
 
 void Panel::close() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
+    {
+        std::lock_guard<std::mutex> lock(viewMutex_);
+        closed_ = true;
+        change_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     child_.stop();
-    change_.notify_all();
 }
 
 void Panel::changed() {
@@ -175,8 +196,14 @@ void Panel::changed() {
     change_.notify_all();
 }
 
-void Panel::note(const std::string& tile, const std::string& text, const std::string& kind) {
-    transcript_.push_back({tile, text, kind});
+std::string Panel::crashed() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    return crash_;
+}
+
+void Panel::note(const std::string& tile, const std::string& text, const std::string& kind,
+                 json fields) {
+    transcript_.push_back({tile, text, kind, std::move(fields)});
     if (transcript_.size() > keptLines) {
         transcript_.pop_front();
         ++firstLine_;
@@ -190,8 +217,20 @@ bool Panel::startChild(std::string& error) {
     return false;
 }
 
+bool Panel::ask(const std::string& step, json& answer) {
+    SandboxMessage reply;
+    child_.doing(stepWhere(step));
+    if (!child_.send({{"type", "ask"}, {"step", step}})) return false;
+    while (child_.receive(reply, SandboxLimits{0, options_.stepSeconds, true}))
+        if (reply["type"] == "answer") {
+            answer = reply["value"];
+            return true;
+        }
+    return false;
+}
+
 bool Panel::begin(std::string& error) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     header_ = "# Recorded by vorn-host serve: each step, then all it made the components do.\n";
     if (!options_.session.plugin.empty())
         header_ += "# Replay: vorn-host run --plugin " + options_.session.plugin + " FILE\n";
@@ -234,12 +273,27 @@ bool Panel::begin(std::string& error) {
     if (steps.empty()) steps.push_back("create");
     for (const std::string& step : steps) {
         const PanelAnswer a = run(step, true);
-        if (a.status != 200 || !crash_.empty()) {
-            error = a.message.empty() ? crash_ : a.message;
+        const std::string crash = crashed();
+        if (a.status != 200 || !crash.empty()) {
+            error = a.message.empty() ? crash : a.message;
             return false;
         }
     }
     return true;
+}
+
+void Panel::keep(const std::string& text, const Step& step) {
+    // Seconds of the running clock are one step to run again.
+    const auto* advance = std::get_if<steps::Advance>(&step.kind);
+    if (advance && step.component.empty() && lastRanAdvance_ > 0 && !ran_.empty()) {
+        heldBytes_ -= ran_.back().size();
+        lastRanAdvance_ += advance->by.ms;
+        ran_.back() = formatStep(Step{steps::Advance{{lastRanAdvance_}}, "", 0});
+    } else {
+        ran_.push_back(text);
+        lastRanAdvance_ = advance && step.component.empty() ? advance->by.ms : 0;
+    }
+    heldBytes_ += ran_.back().size();
 }
 
 PanelAnswer Panel::run(const std::string& line, bool record) {
@@ -247,16 +301,26 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
     const std::optional<Step> step = parseStep(line, 0, error);
     if (!step) return {400, error.empty() ? "no step: the line is blank" : error};
     if (step->isComment()) return {};
-    if (!crash_.empty()) return {409, crash_ + "; restart the session first"};
+    const std::string crash = crashed();
+    if (!crash.empty()) return {409, crash + "; restart the session first"};
     const std::string text = formatStep(*step);
-    note(step->component, text, "step");
+    if (heldBytes_ + text.size() > keptBytes)
+        return {507, "the session holds " + std::to_string(heldBytes_ >> 20) +
+                         " MiB of steps, its limit: download the recording, and open it to go on"};
+    {
+        std::lock_guard<std::mutex> lock(viewMutex_);
+        note(step->component, text, "step");
+        changed();
+    }
     json a;
     if (!ask(text, a)) {
+        std::lock_guard<std::mutex> lock(viewMutex_);
         crash_ = child_.outcome().describe();
         note(step->component, crash_, "crash");
         changed();
         return {200, crash_};
     }
+    std::lock_guard<std::mutex> lock(viewMutex_);
     if (!a.is_object() || a.contains("error")) {
         const std::string why =
             !a.is_object() ? "an answer that is not an object" : a["error"].get<std::string>();
@@ -266,14 +330,18 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
     }
     for (const json& l : a["lines"])
         note(l["tile"].get<std::string>(), l["text"].get<std::string>(), "event");
-    if (a["silence"].is_string()) note(step->component, a["silence"].get<std::string>(), "event");
+    for (const json& answer : a["answers"])
+        note(answer["tile"].get<std::string>(), "", "answer", {{"answer", answer["text"]}});
+    if (a["silence"].is_object())
+        note(step->component, a["silence"]["text"].get<std::string>(), "event",
+             {{"silence", a["silence"]}});
     std::string failures;
     for (const json& f : a["failures"]) {
         note(step->component, f.get<std::string>(), "failure");
         failures += f.get<std::string>() + "\n";
     }
     view_ = a["view"];
-    ran_.push_back(text);
+    keep(text, *step);
     if (record && !step->isExpectation()) {
         Entry entry;
         entry.step = text;
@@ -285,9 +353,12 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
         if (entry.silentAdvance > 0 && !recording_.empty() && recording_.back().silentAdvance > 0 &&
             recording_.back().expectations == entry.expectations) {
             Entry& last = recording_.back();
+            heldBytes_ -= last.step.size();
             last.silentAdvance += entry.silentAdvance;
             last.step = formatStep(Step{steps::Advance{{last.silentAdvance}}, step->component, 0});
+            heldBytes_ += last.step.size();
         } else {
+            heldBytes_ += entry.step.size() + entry.expectations.size();
             recording_.push_back(entry);
         }
     }
@@ -296,26 +367,51 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
 }
 
 PanelAnswer Panel::act(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     return run(line, true);
 }
 
+PanelAnswer Panel::act(const json& request) {
+    std::string error;
+    const std::optional<Step> step = stepOf(request, error);
+    if (!step) return {400, error};
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    return run(formatStep(*step), true);
+}
+
+void Panel::forget() {
+    ran_.clear();
+    lastRanAdvance_ = 0;
+    heldBytes_ = 0;
+    for (const Entry& e : recording_)
+        heldBytes_ += e.step.size() + e.expectations.size();
+}
+
 PanelAnswer Panel::restart() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string error;
     child_.stop();
-    crash_.clear();
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        crash_.clear();
+    }
     if (!startChild(error)) return {500, error};
     // The steps before the crash run again, quietly: the session is back where it was.
     const std::vector<std::string> steps = std::move(ran_);
-    ran_.clear();
+    forget();
+    json view;
+    std::size_t again = 0;
     for (const std::string& step : steps) {
         json a;
         if (!ask(step, a)) break;
         ran_.push_back(step);
-        if (a.is_object() && a.contains("view")) view_ = a["view"];
+        heldBytes_ += step.size();
+        ++again;
+        if (a.is_object() && a.contains("view")) view = a["view"];
     }
-    note("", "restarted: " + std::to_string(ran_.size()) + " steps run again", "step");
+    std::lock_guard<std::mutex> lockView(viewMutex_);
+    if (!view.is_null()) view_ = view;
+    note("", "restarted: " + std::to_string(again) + " steps run again", "step");
     changed();
     return {};
 }
@@ -328,40 +424,47 @@ PanelAnswer Panel::replay(const std::string& text) {
             all += "line " + e + "\n";
         return {400, all};
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string error;
     child_.stop();
-    crash_.clear();
-    if (!startChild(error)) return {500, error};
-    ran_.clear();
     recording_.clear();
-    clockRunning_ = false; // a replay runs as written, with no second passing meanwhile
-    note("", "replaying a scenario of " + std::to_string(script.steps.size()) + " lines", "step");
+    forget();
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        crash_.clear();
+        clockRunning_ = false; // a replay runs as written, with no second passing meanwhile
+        note("", "replaying a scenario of " + std::to_string(script.steps.size()) + " lines",
+             "step");
+        changed();
+    }
+    if (!startChild(error)) return {500, error};
     std::string failures;
     for (const Step& step : script.steps) {
         if (step.isComment()) continue;
         const PanelAnswer a = run(formatStep(step), true);
         failures += a.message;
-        if (!crash_.empty()) break;
+        if (!crashed().empty()) break;
     }
-    changed();
     return {200, failures};
 }
 
 void Panel::setClockRunning(bool running) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(viewMutex_);
     clockRunning_ = running;
     changed();
 }
 
 void Panel::secondPassed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!clockRunning_ || !crash_.empty() || closed_) return;
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        if (!clockRunning_ || !crash_.empty() || closed_) return;
+    }
     run("advance 1s", true);
 }
 
 std::string Panel::recording() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string text = header_;
     for (const Entry& e : recording_)
         text += e.step + "\n" + e.expectations;
@@ -369,13 +472,15 @@ std::string Panel::recording() {
 }
 
 json Panel::state(std::int64_t since) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(viewMutex_);
     json lines = json::array();
     const std::int64_t from = std::max(since, firstLine_);
     for (std::int64_t n = from; n < firstLine_ + static_cast<std::int64_t>(transcript_.size());
          ++n) {
         const Line& l = transcript_[static_cast<std::size_t>(n - firstLine_)];
-        lines.push_back({{"n", n}, {"tile", l.tile}, {"text", l.text}, {"kind", l.kind}});
+        json line = {{"n", n}, {"tile", l.tile}, {"text", l.text}, {"kind", l.kind}};
+        if (l.fields.is_object()) line.update(l.fields);
+        lines.push_back(std::move(line));
     }
     json s = view_.is_object() ? view_ : json::object();
     s["version"] = version_;
@@ -387,8 +492,47 @@ json Panel::state(std::int64_t since) {
 }
 
 std::int64_t Panel::waitForChange(std::int64_t seen, int ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(viewMutex_);
     change_.wait_for(lock, std::chrono::milliseconds(ms),
                      [&] { return version_ != seen || closed_; });
     return closed_ ? -1 : version_;
+}
+
+std::optional<Step> stepOf(const json& request, std::string& error) {
+    if (!request.is_object() || !request.contains("act") || !request["act"].is_string()) {
+        error = "an act is a JSON object with \"act\": parent, press, create, delete, switch or "
+                "advance";
+        return std::nullopt;
+    }
+    const std::string act = request["act"], tile = request.value("tile", "");
+    if (!tile.empty() && !isComponentName(tile)) {
+        error = "\"tile\": '" + escape(tile) + "' does not name a component";
+        return std::nullopt;
+    }
+    try {
+        const auto number = [&](const char* name) { return request.at(name).get<std::int32_t>(); };
+        StepKind kind;
+        if (act == "parent")
+            kind = steps::Parent{request.at("text").get<std::string>()};
+        else if (act == "press")
+            kind = steps::Press{request.at("panel").get<std::string>(),
+                                request.at("control").get<std::string>()};
+        else if (act == "create")
+            kind = steps::Create{request.value("path", "")};
+        else if (act == "delete")
+            kind = steps::Delete{};
+        else if (act == "switch")
+            kind = steps::Switch{number("device"), number("contact"), number("state")};
+        else if (act == "advance")
+            kind = steps::Advance{{request.at("ms").get<std::int64_t>()}};
+        else {
+            error = "unknown act '" + escape(act) +
+                    "' (parent, press, create, delete, switch, advance)";
+            return std::nullopt;
+        }
+        return Step{std::move(kind), tile, 0};
+    } catch (const json::exception&) {
+        error = "the act '" + act + "' lacks a field, or one is of the wrong type";
+        return std::nullopt;
+    }
 }

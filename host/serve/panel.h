@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ public:
     bool begin(std::string& error);
     // Runs one step, written as a scenario line.
     PanelAnswer act(const std::string& line);
+    // Runs one step given as fields (stepOf); the step language's escaping is done here.
+    PanelAnswer act(const nlohmann::json& request);
     // Runs a scenario file's steps, read whole first, in a fresh session.
     PanelAnswer replay(const std::string& text);
     // After a crash or a hang: a new child, the steps before it run again.
@@ -54,10 +57,10 @@ public:
     // The session so far as a scenario file that `vorn-host run` replays.
     std::string recording();
     // Everything the page shows: tiles, contacts, clock, crash, and the transcript lines from
-    // "since" on (their numbers count from 1).
+    // "since" on (their numbers count from 1). Never waits for a step that runs.
     nlohmann::json state(std::int64_t since);
     // Waits until something changed after "seen" (at most ms); the latest change's number, or
-    // -1 once the panel is closed.
+    // -1 once the panel is closed. Never waits for a step that runs.
     std::int64_t waitForChange(std::int64_t seen, int ms);
     void close();
 
@@ -67,22 +70,35 @@ private:
         std::string expectations;       // what it made the components do, a line each
         std::int64_t silentAdvance = 0; // an advance that made nothing happen: its ms
     };
+    // The session's side: sessionMutex_ held.
     PanelAnswer run(const std::string& line, bool record);
     bool startChild(std::string& error);
     bool ask(const std::string& step, nlohmann::json& answer); // false: the child has ended
-    void note(const std::string& tile, const std::string& text, const std::string& kind);
+    void keep(const std::string& text, const Step& step);      // for a restart to run again
+    void forget();                                             // nothing to run again
+    // The page's side: viewMutex_ held.
+    void note(const std::string& tile, const std::string& text, const std::string& kind,
+              nlohmann::json fields = nullptr);
     void changed();
+    std::string crashed(); // takes viewMutex_
 
     PanelOptions options_;
-    std::mutex mutex_;
-    std::condition_variable change_;
+    // Lock order: sessionMutex_, then viewMutex_. A step holds sessionMutex_ while it runs;
+    // what the page reads is under viewMutex_ alone, so reading never waits for a step.
+    std::mutex sessionMutex_;
     SandboxChild child_;
-    std::vector<std::string> ran_; // every step the current session ran, to run again
+    std::vector<std::string> ran_;    // every step the current session ran, to run again
+    std::int64_t lastRanAdvance_ = 0; // ran_.back() is the clock's advance of this many ms
     std::vector<Entry> recording_;
+    std::size_t heldBytes_ = 0; // of ran_ and recording_
     std::string header_;
+
+    std::mutex viewMutex_;
+    std::condition_variable change_;
     nlohmann::json view_; // the tiles, contacts and clock, as the child last said
     struct Line {
-        std::string tile, text, kind; // kind: step, event, failure, crash
+        std::string tile, text, kind; // kind: step, event, answer, failure, crash
+        nlohmann::json fields;        // more for the page: an answer's text, a silence's reason
     };
     std::deque<Line> transcript_;
     std::int64_t firstLine_ = 1; // the number of transcript_.front()
@@ -91,6 +107,10 @@ private:
     std::string crash_; // what ended the child, and in which step; empty while it runs
     bool closed_ = false;
 };
+
+// A step from the page's fields: {"act": "parent", "tile": NAME, "text": TEXT}, and likewise
+// press (panel, control), create (path), delete, switch (device, contact, state), advance (ms).
+std::optional<Step> stepOf(const nlohmann::json& request, std::string& error);
 
 // The sandbox's child side: runs each step it is asked and answers with what the step did and
 // how the panel looks after it, until the parent closes the channel.

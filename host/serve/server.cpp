@@ -71,6 +71,8 @@ int serve(const ServeOptions& options) {
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(workers); };
     server.set_payload_max_length(maxScenario);
+    // One request a connection: a body refused unread is never taken for the next request.
+    server.set_keep_alive_max_count(1);
     std::atomic<int> streams{0};
     // One server a port: a second one must fail to bind, not share the port.
     server.set_socket_options([](socket_t sock) {
@@ -136,7 +138,7 @@ int serve(const ServeOptions& options) {
         }
         const std::size_t length =
             std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
-        if (req.path == "/api/step" && length > maxStep) {
+        if ((req.path == "/api/step" || req.path == "/api/act") && length > maxStep) {
             text(res, 413, "a step is at most " + std::to_string(maxStep / 1024) + " KiB");
             return httplib::Server::HandlerResponse::Handled;
         }
@@ -184,7 +186,9 @@ int serve(const ServeOptions& options) {
         res.set_chunked_content_provider(
             "text/event-stream",
             [&panel, seen, next](std::size_t, httplib::DataSink& sink) {
-                const std::int64_t version = panel.waitForChange(*seen, 15000);
+                // A second at most: a stream whose page has gone fails its next write and
+                // gives its worker back.
+                const std::int64_t version = panel.waitForChange(*seen, 1000);
                 if (version < 0) return false; // the server stops
                 if (version == *seen) { // nothing for a while: a comment keeps the stream open
                     const std::string keep = ": idle\n\n";
@@ -209,6 +213,11 @@ int serve(const ServeOptions& options) {
         if (req.body.find('\n') != std::string::npos)
             return text(res, 400, "one step a request: a line without a line feed");
         answered(res, panel.act(req.body));
+    });
+    server.Post("/api/act", [&](const httplib::Request& req, httplib::Response& res) {
+        const json request = json::parse(req.body, nullptr, false);
+        if (request.is_discarded()) return text(res, 400, "an act is a JSON object");
+        answered(res, panel.act(request));
     });
     server.Post("/api/replay", [&](const httplib::Request& req, httplib::Response& res) {
         answered(res, panel.replay(req.body));

@@ -4,7 +4,6 @@
 #include "vorn_ini.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 const std::string instancePrefix = "instances.";
@@ -15,22 +14,20 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 }
 } // namespace
 
-bool Facility::load(const std::string& path, std::vector<std::string>& problems) {
+bool Facility::load(const std::string& path, std::vector<ConfigProblem>& problems) {
     vorn_ini ini;
     if (!ini.load(path)) {
-        problems.push_back("cannot read the file");
+        problems.push_back({0, "cannot read the file"});
         return false;
     }
     for (const auto& p : ini.problems())
-        problems.push_back("line " + std::to_string(p.line) + ": " + p.message);
+        problems.push_back({p.line, p.message});
     for (const auto& entry : ini.entries()) {
         const std::string& section = entry.first;
         const vorn_ini::Entry& attributes = entry.second;
-        const std::string where =
-            "line " + std::to_string(ini.lineOf(section)) + ": [" + section + "]";
-        auto at = [&](const std::string& key) {
-            return "line " + std::to_string(ini.lineOf(section, key)) + ": [" + section + "] " +
-                   key;
+        auto at = [&](const std::string& key, const std::string& what) {
+            return ConfigProblem{ini.lineOf(section, key),
+                                 "[" + section + "] " + key + ": " + what};
         };
         if (startsWith(section, instancePrefix)) {
             FacilityInstance instance;
@@ -38,7 +35,7 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
                 if (key == "device" || key == "contact") {
                     std::int32_t number = 0;
                     if (!parseInt32(value, number))
-                        problems.push_back(at(key) + ": expected a number, not '" + value + "'");
+                        problems.push_back(at(key, "expected a number, not '" + value + "'"));
                     (key == "device" ? instance.device : instance.contact) = number;
                 } else if (key == "idtext") {
                     instance.idtext = value;
@@ -51,15 +48,15 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
         } else if (startsWith(section, devicePrefix)) {
             std::int32_t device = 0;
             if (!parseInt32(section.substr(devicePrefix.size()), device)) {
-                problems.push_back(where + ": expected [devices.NUMBER]");
+                problems.push_back(
+                    {ini.lineOf(section), "[" + section + "]: expected [devices.NUMBER]"});
                 continue;
             }
             for (const auto& [key, value] : attributes) {
                 std::int32_t contact = 0, state = 0;
                 if (!parseInt32(key, contact) || !parseInt32(value, state)) {
-                    problems.push_back(at(key) +
-                                       ": expected 'CONTACT = STATE' with numbers, not '" + key +
-                                       " = " + value + "'");
+                    problems.push_back(at(key, "expected 'CONTACT = STATE' with numbers, not '" +
+                                                   key + " = " + value + "'"));
                     continue;
                 }
                 states_[{device, contact}] = state;
@@ -67,10 +64,9 @@ bool Facility::load(const std::string& path, std::vector<std::string>& problems)
         }
     }
     // In the order of the file's lines.
-    std::stable_sort(problems.begin(), problems.end(),
-                     [](const std::string& a, const std::string& b) {
-                         return std::atoi(a.c_str() + 5) < std::atoi(b.c_str() + 5);
-                     });
+    std::stable_sort(
+        problems.begin(), problems.end(),
+        [](const ConfigProblem& a, const ConfigProblem& b) { return a.line < b.line; });
     return problems.empty();
 }
 

@@ -26,13 +26,24 @@ protected:
     ~ContactListener() = default;
 };
 
+// A problem of a configuration file: its line (0: the file as a whole) and what is wrong there.
+struct ConfigProblem {
+    int line = 0;
+    std::string text;
+    // "line N: what", or "what" for the file as a whole.
+    std::string lineText() const {
+        return line > 0 ? "line " + std::to_string(line) + ": " + text : text;
+    }
+};
+
 // Shared by every component of a session: a contact switched through one reports to each
 // component registered for it, in the order they registered.
 class Facility {
 public:
-    // Reads the instances and the initial contact states from the configuration file; each
-    // problem is "line N: what". Returns false when the file cannot be read or has problems.
-    bool load(const std::string& path, std::vector<std::string>& problems);
+    // Reads the instances and the initial contact states from the configuration file; its
+    // problems in the order of its lines. Returns false when the file cannot be read or has
+    // problems.
+    bool load(const std::string& path, std::vector<ConfigProblem>& problems);
 
     // A new configuration for a running facility: its instances replace these, its contact
     // states are set; registrations stay.

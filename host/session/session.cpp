@@ -40,9 +40,25 @@ HostEvent answerEvent(const std::string& text, bool answered) {
 } // namespace
 
 std::string StepFailure::text() const {
-    if (fatal) return (where.empty() ? "" : where + ": ") + message;
-    if (what == "host contract") return actual;
+    if (kind == Fatal) return (where.empty() ? "" : where + ": ") + message;
+    if (kind == Contract) return actual;
     return what + ": expected " + expected + ", actual " + actual;
+}
+
+std::string Silence::text() const {
+    static const char* const why[] = {
+        "",
+        ": no timer fell due",
+        ": no contact is registered",
+        ": that contact is not registered",
+        ": no report was delivered yet",
+        "", // OtherControl: its own words
+        ": the component ignored it, as a tile that does not switch on a press does",
+    };
+    if (reason == OtherControl)
+        return "(the component sent nothing: that is another panel or control than the tile's ('" +
+               panel + "' '" + control + "'))";
+    return std::string("(the component sent nothing") + why[reason] + ")";
 }
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {}
@@ -104,7 +120,7 @@ void Session::mismatch(std::vector<StepFailure>& failures, const std::string& wh
 void Session::fatal(std::vector<StepFailure>& failures, const std::string& where,
                     const std::string& message) {
     StepFailure f;
-    f.fatal = true;
+    f.kind = StepFailure::Fatal;
     f.where = where;
     f.message = message;
     failures.push_back(f);
@@ -180,9 +196,11 @@ std::vector<Step> Session::endings() const {
 void Session::checkContract(std::vector<StepFailure>& failures) {
     for (Member& m : members_) {
         const auto& breaches = m.host->monitor.breaches();
-        for (; m.reported < breaches.size(); ++m.reported)
+        for (; m.reported < breaches.size(); ++m.reported) {
             mismatch(failures, "host contract", "a well-behaved plug-in",
                      breaches[m.reported].text() + called(m.name));
+            failures.back().kind = StepFailure::Contract;
+        }
     }
 }
 
@@ -229,7 +247,7 @@ bool Session::load(const std::string& file, std::vector<StepFailure>& failures) 
 std::vector<StepFailure> Session::configure(const std::string& file, int line) {
     std::vector<StepFailure> failures;
     Facility configuration;
-    std::vector<std::string> problems;
+    std::vector<ConfigProblem> problems;
     const std::string path = absolutePath(file);
     configuration.load(path, problems);
     // Each problem at the place a person mends it: "FILE:LINE: why", and where the file was
@@ -239,15 +257,14 @@ std::vector<StepFailure> Session::configure(const std::string& file, int line) {
     // The file's name as a person reads it: a line feed in it would take FILE:LINE off the
     // message's first line.
     const std::string shown = escape(file);
-    for (const std::string& p : problems) {
-        const std::size_t colon = p.find(": ");
-        if (p.rfind("line ", 0) == 0 && colon != std::string::npos)
-            fatal(failures, shown + ":" + p.substr(5, colon - 5), p.substr(colon + 2) + namedAt);
+    for (const ConfigProblem& p : problems) {
+        if (p.line > 0)
+            fatal(failures, shown + ":" + std::to_string(p.line), p.text + namedAt);
         else if (line > 0) // the file as a whole: mended where it is named
             fatal(failures, options_.name + ":" + std::to_string(line),
-                  "the configuration file " + shown + ": " + p);
+                  "the configuration file " + shown + ": " + p.text);
         else
-            fatal(failures, shown, p + namedAt);
+            fatal(failures, shown, p.text + namedAt);
     }
     if (!problems.empty()) return failures;
     setEnvironment("VORN_CONFIG", path);
@@ -459,7 +476,7 @@ void Session::run(const steps::ExpectContact& s, Member*, const Step&,
         mismatch(failures, "contact state", std::to_string(s.state), std::to_string(actual));
 }
 
-std::optional<std::string> Session::silence(const Step& step) const {
+std::optional<Silence> Session::silence(const Step& step) const {
     const bool delivery = std::holds_alternative<steps::Press>(step.kind) ||
                           std::holds_alternative<steps::Report>(step.kind) ||
                           std::holds_alternative<steps::Tick>(step.kind) ||
@@ -474,21 +491,20 @@ std::optional<std::string> Session::silence(const Step& step) const {
             anything = true;
         }
     const EmulatedHost& host = *m->host;
+    const auto because = [](Silence::Reason reason) { return Silence{reason, {}, {}}; };
     if (std::holds_alternative<steps::Advance>(step.kind))
-        return anything ? "" : ": no timer fell due";
-    if (!host.registered()) return std::string(": no contact is registered");
+        return because(anything ? Silence::Nothing : Silence::NoTimerDue);
+    if (!host.registered()) return because(Silence::NotRegistered);
     if (const auto* r = std::get_if<steps::Report>(&step.kind))
-        if (!host.registered(r->device, r->contact))
-            return std::string(": that contact is not registered");
+        if (!host.registered(r->device, r->contact)) return because(Silence::OtherContact);
     if (const auto* press = std::get_if<steps::Press>(&step.kind)) {
-        if (host.reportsDelivered == 0) return std::string(": no report was delivered yet");
+        if (host.reportsDelivered == 0) return because(Silence::NoReportYet);
         if (!host.lastControl.empty() &&
             (press->panel != host.lastPanel || press->control != host.lastControl))
-            return ": that is another panel or control than the tile's ('" + host.lastPanel +
-                   "' '" + host.lastControl + "')";
-        return std::string(": the component ignored it, as a tile with sendGPI=false does");
+            return Silence{Silence::OtherControl, host.lastPanel, host.lastControl};
+        return because(Silence::PressIgnored);
     }
-    return std::string();
+    return because(Silence::Nothing);
 }
 
 std::vector<Step> Session::expectations() const {

@@ -28,12 +28,34 @@ struct SessionOptions {
 // What a step found wrong. A mismatch is counted and the run goes on; a fatal error (a file that
 // cannot be used) ends a run that is not interactive.
 struct StepFailure {
-    bool fatal = false;
-    std::string what, expected, actual; // a mismatch
-    std::string where;                  // a fatal error: where it is, when not at the step
-    std::string message;                // a fatal error: what
-    // On one line: a breach of the host contract as its rule's text, a mismatch with what was
-    // expected and what came, a fatal error with where it is.
+    enum Kind {
+        Mismatch, // what was expected and what came
+        Contract, // a breach of the host contract: actual is its rule's text
+        Fatal,    // the run cannot go on: message, and where when it is not at the step
+    } kind = Mismatch;
+    std::string what, expected, actual; // a mismatch or a breach
+    std::string where;
+    std::string message;
+    bool fatal() const { return kind == Fatal; }
+    // On one line: a breach as its rule's text, a mismatch with what was expected and what
+    // came, a fatal error with where it is.
+    std::string text() const;
+};
+
+// Why a step that delivered something to a component made it send nothing, as a host sees it
+// (no component's own settings are named).
+struct Silence {
+    enum Reason {
+        Nothing,       // it did nothing, for no reason the host can tell
+        NoTimerDue,    // a clock step in which no timer fell due
+        NotRegistered, // the component has no contact registered
+        OtherContact,  // a report of a contact it did not register
+        NoReportYet,   // a press before any report was delivered
+        OtherControl,  // a press of another panel or control than its own
+        PressIgnored,  // a press it ignored, as a tile that does not switch on a press does
+    } reason = Nothing;
+    std::string panel, control; // OtherControl: the component's own
+    // "(the component sent nothing: ...)", as the transcript shows it.
     std::string text() const;
 };
 
@@ -74,7 +96,7 @@ public:
 
     // When the delivery a step made got no command or debug text at all: why, as far as the
     // host can tell (": no contact is registered", or empty); nothing when it got some.
-    std::optional<std::string> silence(const Step& step) const;
+    std::optional<Silence> silence(const Step& step) const;
     // Expectations that match everything the last step made each component do, each followed
     // by "expect nothing", so that a recording replays as made.
     std::vector<Step> expectations() const;

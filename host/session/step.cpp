@@ -332,14 +332,14 @@ std::string expectationForms() {
     return forms;
 }
 
+} // namespace
+
 bool isComponentName(const std::string& name) {
     if (name.empty()) return false;
     for (unsigned char c : name)
         if (!isComponentNameCharacter(c)) return false;
     return true;
 }
-
-} // namespace
 
 bool isComponentNameCharacter(unsigned char c) {
     return std::isalnum(c) || c == '_' || c == '-' || c == '.';

@@ -198,6 +198,7 @@ std::string formatScript(const std::vector<Step>& steps);
 
 // What a component's name is made of, after '@': letters, digits, '_', '-' and '.'.
 bool isComponentNameCharacter(unsigned char c);
+bool isComponentName(const std::string& name); // what may follow '@'
 
 // The language's help, made from the table.
 std::string scenarioHelp();

@@ -112,7 +112,7 @@ test('a press the tile ignores says why', async () => {
   const page = await openPanel(panel);
   await pause(page);
   await page.locator('#tile-other').click();
-  await page.locator('.card[data-tile="other"]').getByText('ignored: sendGPI=false').waitFor();
+  await page.locator('.card[data-tile="other"]').getByText('ignored: presses do not switch it').waitFor();
   await page.getByLabel('new tile name').fill('fresh');
   await page.getByRole('button', { name: 'Create tile' }).click();
   await page.locator('#tile-fresh').waitFor();

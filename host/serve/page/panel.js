@@ -156,14 +156,30 @@ async function post(path, body) {
   return { ok: response.ok, text };
 }
 
-// One step, from this page; the tile it addresses is told what became of it.
-async function step(line, tile) {
+// One step, from this page, as fields: the server writes it in the step language. The tile it
+// addresses is told what became of it.
+async function act(fields) {
   const start = nextLine;
-  const answer = await post('/api/step', line);
-  if (tile !== undefined) said[tile] = await whatBecameOf(start, tile, answer);
+  const response = await fetch('/api/act', { method: 'POST', body: JSON.stringify(fields),
+                                             headers: { 'Content-Type': 'application/json' } });
+  const text = (await response.text()).trim();
+  $('problem').textContent = response.ok ? '' : text;
+  const answer = { ok: response.ok, text };
+  if (fields.tile !== undefined) said[fields.tile] = await whatBecameOf(start, fields.tile, answer);
   render();
   return answer;
 }
+
+// Why a tile did nothing, in the operator's words, from the reason the server gives.
+const silenceWords = {
+  'not-registered': 'ignored: not bound',
+  'other-contact': 'ignored: not its contact',
+  'no-report-yet': 'ignored: no report yet',
+  'other-control': 'ignored: another panel or control',
+  'press-ignored': 'ignored: presses do not switch it',
+  'no-timer-due': 'ignored: no timer fell due',
+  'nothing': 'ignored: the component did nothing',
+};
 
 // The silence of a step, said as the operator would want it: why the tile ignored a press.
 async function whatBecameOf(start, tile, answer) {
@@ -172,17 +188,8 @@ async function whatBecameOf(start, tile, answer) {
   const s = await response.json();
   for (const l of s.lines) {
     if (l.tile !== tile) continue;
-    const m = /^\(the component sent nothing(?:: (.*))?\)$/.exec(l.text);
-    if (m) {
-      const why = m[1] || 'the component did nothing';
-      if (why === 'no contact is registered') return 'ignored: not bound';
-      if (why === 'no report was delivered yet') return 'ignored: no report yet';
-      if (why.startsWith('that is another panel or control')) return 'ignored: another panel or control';
-      if (why.includes('sendGPI=false')) return 'ignored: sendGPI=false';
-      return `ignored: ${why}`;
-    }
-    if (l.text.startsWith('  <= answer ')) return `answer: ${l.text.slice(12)}`;
-    if (l.text === '  <= no answer') return 'no answer';
+    if (l.silence) return silenceWords[l.silence.reason] || `ignored: ${l.silence.text}`;
+    if (l.kind === 'answer') return l.answer === null ? 'no answer' : `answer: "${l.answer}"`;
   }
   return '';
 }
@@ -191,9 +198,6 @@ function tileId(name) {
   return 'tile-' + (name === '' ? '_' : name.replace(/[^A-Za-z0-9_-]/g, '_'));
 }
 
-function at(name) {
-  return name === '' ? '' : `@${name} `;
-}
 
 // A label with the blanks at its ends shown.
 function labelNodes(label) {
@@ -250,7 +254,7 @@ function renderTile(t) {
     el.disabled = !t.alive;
     el.addEventListener('click', () => {
       const panel = t.panel || '1', control = t.control || t.name || 'tile';
-      step(`${at(t.name)}press ${word(panel)} ${word(control)}`, t.name);
+      act({ act: 'press', tile: t.name, panel, control });
     });
   }
   stage.append(el);
@@ -292,30 +296,22 @@ function renderTile(t) {
   send.textContent = 'Send';
   actions.addEventListener('submit', (e) => {
     e.preventDefault();
-    step(`${at(t.name)}parent ${escapeText(input.value)}`, t.name);
+    act({ act: 'parent', tile: t.name, text: input.value });
   });
   const rebind = document.createElement('select');
   rebind.setAttribute('aria-label', `rebind ${t.name || 'the tile'}`);
   rebind.append(new Option('rebind to…', ''));
   for (const name of state.instances || []) rebind.append(new Option(name, name));
   rebind.addEventListener('change', () => {
-    if (rebind.value !== '') step(`${at(t.name)}parent instance=${escapeText(rebind.value)}`, t.name);
+    if (rebind.value !== '') act({ act: 'parent', tile: t.name, text: `instance=${rebind.value}` });
   });
   const life = document.createElement('button');
   life.type = 'button';
   life.textContent = t.alive ? 'Delete' : 'Create';
-  life.addEventListener('click', () => step(`${at(t.name)}${t.alive ? 'delete' : 'create'}`, t.name));
+  life.addEventListener('click', () => act({ act: t.alive ? 'delete' : 'create', tile: t.name }));
   actions.append(input, send, rebind, life);
   card.append(h, stage, dl, ...parts.slice(1), note, actions);
   return { card, css: sheets.map((s) => s.css).filter(Boolean).join('\n') };
-}
-
-// Texts as the step language writes them.
-function escapeText(text) {
-  return text.replace(/\\/g, '\\\\').replace(/\n/g, '\\n').replace(/\t/g, '\\t').replace(/\r/g, '\\r');
-}
-function word(text) {
-  return text === '' ? '""' : escapeText(text).replace(/ /g, '\\x20');
 }
 
 function renderContacts() {
@@ -333,7 +329,7 @@ function renderContacts() {
     sw.setAttribute('aria-checked', c.state ? 'true' : 'false');
     sw.setAttribute('aria-label', `device ${c.device} contact ${c.contact}`);
     sw.textContent = c.state ? 'on' : 'off';
-    sw.addEventListener('click', () => step(`switch ${c.device} ${c.contact} ${c.state ? 0 : 1}`));
+    sw.addEventListener('click', () => act({ act: 'switch', device: c.device, contact: c.contact, state: c.state ? 0 : 1 }));
     row.append(name, sw);
     box.append(row);
   }
@@ -351,6 +347,7 @@ function addLines(lines) {
   const box = $('transcript');
   const atEnd = box.scrollTop + box.clientHeight >= box.scrollHeight - 4;
   for (const l of lines) {
+    if (l.kind === 'answer') continue; // a fact for the tile: its line is among the events
     const div = document.createElement('div');
     div.className = `line ${l.kind}`;
     div.dataset.tile = l.tile;
@@ -446,7 +443,7 @@ async function start() {
   const events = new EventSource('/api/events');
   events.onmessage = (e) => take(JSON.parse(e.data));
   $('clock-toggle').addEventListener('click', () => post('/api/clock', state.clock === 'running' ? 'pause' : 'run'));
-  $('clock-advance').addEventListener('click', () => step('advance 10s'));
+  $('clock-advance').addEventListener('click', () => act({ act: 'advance', ms: 10000 }));
   $('restart').addEventListener('click', () => post('/api/restart', ''));
   $('filter').addEventListener('change', applyFilter);
   $('open').addEventListener('change', async () => {
@@ -456,7 +453,7 @@ async function start() {
   });
   $('new-tile').addEventListener('submit', (e) => {
     e.preventDefault();
-    step(`@${$('new-name').value} create`, $('new-name').value);
+    act({ act: 'create', tile: $('new-name').value });
   });
 }
 
