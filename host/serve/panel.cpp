@@ -371,7 +371,7 @@ PanelAnswer Panel::act(const std::string& line) {
     return run(line, true);
 }
 
-PanelAnswer Panel::act(const json& request) {
+PanelAnswer Panel::actOn(const json& request) {
     std::string error;
     const std::optional<Step> step = stepOf(request, error);
     if (!step) return {400, error};

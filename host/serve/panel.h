@@ -44,7 +44,7 @@ public:
     // Runs one step, written as a scenario line.
     PanelAnswer act(const std::string& line);
     // Runs one step given as fields (stepOf); the step language's escaping is done here.
-    PanelAnswer act(const nlohmann::json& request);
+    PanelAnswer actOn(const nlohmann::json& request);
     // Runs a scenario file's steps, read whole first, in a fresh session.
     PanelAnswer replay(const std::string& text);
     // After a crash or a hang: a new child, the steps before it run again.

@@ -217,7 +217,7 @@ int serve(const ServeOptions& options) {
     server.Post("/api/act", [&](const httplib::Request& req, httplib::Response& res) {
         const json request = json::parse(req.body, nullptr, false);
         if (request.is_discarded()) return text(res, 400, "an act is a JSON object");
-        answered(res, panel.act(request));
+        answered(res, panel.actOn(request));
     });
     server.Post("/api/replay", [&](const httplib::Request& req, httplib::Response& res) {
         answered(res, panel.replay(req.body));
