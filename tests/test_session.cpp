@@ -103,3 +103,16 @@ TEST(Panel, RunsTheClockAgainAsOneStepAndGivesSilencesAsReasons) {
     EXPECT_EQ(lines.back()["text"], "restarted: 3 steps run again"); // create, 3 s, press
     EXPECT_NE(panel.recording().find("\nadvance 3s\n"), std::string::npos) << panel.recording();
 }
+
+// A crash that names a rule reaches the page with its rule, as the terminal says it.
+TEST(Panel, ACrashNamesItsRule) {
+    Panel panel(panelOf(VORN_LATE_PLUGIN, 10));
+    std::string error;
+    ASSERT_TRUE(panel.begin(error)) << error;
+    panel.act("config " VORN_SCENARIOS "/facility.ini");
+    panel.act("parent x");
+    panel.act("parent y");
+    EXPECT_EQ(panel.state(0)["crash"],
+              "the plug-in read a reply after handing it back ([read-after-loan], signal 11) in "
+              "the step 'parent y'");
+}

@@ -5,41 +5,22 @@
 // SCREENSHOT (where the README's picture is written, if anywhere), CHROMIUM.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { request } from 'node:http';
 import { connect } from 'node:net';
 import { writeFileSync, mkdtempSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { serve, stopServers, hostCommand as host } from './serve.mjs';
 import { chromium } from 'playwright-core';
 
 const here = dirname(fileURLToPath(import.meta.url));
-const host = (process.env.VORN_HOST || '').split('|');
 const plugin = process.env.VORN_PLUGIN;
 const config = join(here, 'panel.ini');
-const servers = [];
 let browser;
 
 // Starts vorn-host serve; resolves with its address once it says where it serves.
-function serve(args) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(host[0], [...host.slice(1), 'serve', '--port', '0', ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-    servers.push(child);
-    let out = '', err = '';
-    const timer = setTimeout(() => reject(new Error(`no address within 60 s:\n${out}${err}`)), 60000);
-    child.stdout.on('data', (d) => {
-      out += d;
-      const m = /serving (http:\/\/127\.0\.0\.1:(\d+)\/)/.exec(out);
-      if (m) {
-        clearTimeout(timer);
-        resolve({ url: m[1], port: Number(m[2]), child, output: () => out + err });
-      }
-    });
-    child.stderr.on('data', (d) => { err += d; });
-    child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`serve ended (${code}):\n${out}${err}`)); });
-  });
-}
 
 async function openPanel(server) {
   const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
@@ -68,7 +49,7 @@ before(async () => {
 
 after(async () => {
   if (browser) await browser.close();
-  for (const s of servers) s.kill();
+  stopServers();
 });
 
 test('each tile is drawn with its label, its looks and what it stands for', async () => {

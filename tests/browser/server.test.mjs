@@ -4,36 +4,16 @@
 // Environment: VORN_HOST (words split on '|'), VORN_PLUGIN.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { request } from 'node:http';
 import { connect } from 'node:net';
 import { join, dirname } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { serve, stopServers, hostCommand as host } from './serve.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
-const host = (process.env.VORN_HOST || '').split('|');
 const plugin = process.env.VORN_PLUGIN;
 const config = join(here, 'panel.ini');
-const servers = [];
 
-function serve(args) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(host[0], [...host.slice(1), 'serve', '--port', '0', ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-    servers.push(child);
-    let out = '', err = '';
-    const timer = setTimeout(() => reject(new Error(`no address within 60 s:\n${out}${err}`)), 60000);
-    child.stdout.on('data', (d) => {
-      out += d;
-      const m = /serving http:\/\/([^/]+):(\d+)\//.exec(out);
-      if (m) {
-        clearTimeout(timer);
-        resolve({ address: m[1], port: Number(m[2]), child, output: () => out + err });
-      }
-    });
-    child.stderr.on('data', (d) => { err += d; });
-    child.on('exit', (code) => { clearTimeout(timer); reject(new Error(`serve ended (${code}):\n${out}${err}`)); });
-  });
-}
 
 function call(server, method, path, body = '', headers = {}) {
   const own = `${server.address}:${server.port}`;
@@ -72,7 +52,7 @@ function rawStatus(server, text) {
 
 let panel;
 before(async () => { panel = await serve(['--plugin', plugin, '--config', config]); });
-after(() => { for (const s of servers) s.kill(); });
+after(() => { stopServers(); });
 
 test('listening on another loopback address: the URL printed is the one that answers', async () => {
   const other = await serve(['--plugin', plugin, '--listen', '127.0.0.2']);
