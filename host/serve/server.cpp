@@ -8,8 +8,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -45,14 +49,55 @@ std::vector<std::string> ownHosts(const ServeOptions& options, int port) {
     return hosts;
 }
 
-// What one client can hold of the server. Workers are shared by every request; an event stream
-// holds one for as long as its page is open, so streams get at most a quarter of them and a
-// fresh request always finds one free.
-constexpr int workers = 64;
-constexpr int maxStreams = workers / 4;
+// What one client can hold of the server. Each connection has a thread of its own, up to
+// maxConnections at once: a client that keeps its connection open, or sends its request a byte
+// at a time, holds its own thread, never the one a fresh request needs. Event streams are held
+// open by pages for as long as they are open, and are capped on their own.
+constexpr int maxConnections = 256;
+constexpr int maxStreams = 16;
 constexpr std::size_t maxHeaders = 64;
 constexpr std::size_t maxStep = 64 * 1024;   // one step's text
 constexpr std::size_t maxScenario = 4 << 20; // a scenario opened on the page
+
+// httplib's queue of connections: a thread for each, up to maxConnections; the rest wait their
+// turn. Threads are detached and share the queue's state, which lives as long as the last.
+class ConnectionThreads final : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> task) override {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->running >= maxConnections) {
+            state_->waiting.push_back(std::move(task));
+            return;
+        }
+        ++state_->running;
+        std::thread([state = state_, task = std::move(task)]() mutable {
+            for (;;) {
+                task();
+                std::lock_guard<std::mutex> lock(state->mutex);
+                if (state->waiting.empty()) {
+                    --state->running;
+                    state->idle.notify_all();
+                    return;
+                }
+                task = std::move(state->waiting.front());
+                state->waiting.pop_front();
+            }
+        }).detach();
+    }
+    void shutdown() override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        state_->idle.wait(lock, [&] { return state_->running == 0; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable idle;
+        int running = 0;
+        std::deque<std::function<void()>> waiting;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
 
 void text(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
@@ -69,7 +114,7 @@ int serve(const ServeOptions& options) {
     Panel panel(panelOptions);
 
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(workers); };
+    server.new_task_queue = [] { return new ConnectionThreads; };
     server.set_payload_max_length(maxScenario);
     // One request a connection: a body refused unread is never taken for the next request.
     server.set_keep_alive_max_count(1);
