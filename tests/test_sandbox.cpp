@@ -33,6 +33,16 @@ const SandboxJobType resultJob{
     "test-result",
     [](const SandboxMessage& job, SandboxChildSide& side) { side.result(job["result"]); }};
 
+// Starts a process of its own that keeps the channel open for a few seconds, then crashes.
+const SandboxJobType crashesBesideItsChildJob{"test-crashes-beside",
+                                              [](const SandboxMessage&, SandboxChildSide&) {
+                                                  if (fork() == 0) {
+                                                      sleep(5);
+                                                      _exit(0);
+                                                  }
+                                                  std::raise(SIGSEGV);
+                                              }};
+
 const SandboxJobType endsAtOnceJob{"test-ends", [](const SandboxMessage&, SandboxChildSide&) {}};
 
 bool ask(SandboxChild& child, const std::string& text, std::string& answer) {
@@ -73,6 +83,14 @@ TEST(SandboxChild, AnswersUntilTheChildCrashesHangsOrExits) {
     EXPECT_EQ(child.outcome().kind, SandboxOutcome::Ended);
     EXPECT_EQ(child.outcome().describe(),
               "the plug-in ended the process (exit status 3) in the step 'exit'");
+}
+
+// A child that ended is seen to have ended at once, even while a process it started (a
+// debugger for its crash, say) still holds the channel open.
+TEST(SandboxChild, AnEndIsSeenWhileAProcessItStartedHoldsTheChannel) {
+    const SandboxOutcome outcome =
+        sandboxRun(crashesBesideItsChildJob, {}, "the test's child", SandboxLimits{0, 4});
+    EXPECT_EQ(outcome.kind, SandboxOutcome::Crashed) << outcome.describe(); // not hung
 }
 
 // Writing to a child that has gone is an ended child, never a SIGPIPE for the program that

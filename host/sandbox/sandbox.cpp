@@ -426,6 +426,13 @@ bool SandboxChild::readMore(int waitMs) {
             pending_.append(chunk, n);
             return true;
         }
+        // Ended with nothing left to read: done, even while a process it started (a debugger
+        // for its crash) still holds the pipe's other end.
+        if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
+            PeekNamedPipe(fromChild_, nullptr, 0, nullptr, &available, nullptr);
+            if (available == 0) return false;
+            continue;
+        }
         if (std::chrono::steady_clock::now() >= until) return true;
         Sleep(5);
     }
@@ -526,7 +533,16 @@ bool SandboxChild::start(const SandboxJobType& type, SandboxMessage job, const s
 bool SandboxChild::readMore(int waitMs) {
     pollfd ready{fromChild_, POLLIN, 0};
     const int n = poll(&ready, 1, waitMs);
-    if (n <= 0) return true; // interrupted, or a limit to look at again
+    if (n < 0) return true; // interrupted: the limits are looked at again
+    if (n == 0) {
+        // Ended with nothing left to read: done, even while a process it started still holds
+        // the pipe's other end. (WNOWAIT: ended() reaps it and reads its status.)
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            info.si_pid == 0)
+            return true;
+        if (poll(&ready, 1, 0) <= 0) return false; // what it wrote before it ended is read first
+    }
     char chunk[65536];
     const ssize_t got = ::read(fromChild_, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) return true;
