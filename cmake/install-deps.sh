@@ -31,12 +31,12 @@ npm_ci() {
 for group in "$@"; do
     case "$group" in
         build) want+=(cmake make g++ libedit-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev) ;;
-        test) want+=(cmake make g++ libgtest-dev valgrind clang) ;;
-        bench) want+=(cmake make g++ valgrind) ;;
+        test) want+=(cmake make g++ libgtest-dev valgrind clang nlohmann-json3-dev libcli11-dev) ;;
+        bench) want+=(cmake make g++ valgrind nlohmann-json3-dev libcli11-dev) ;;
         mingw) want+=(cmake make g++-mingw-w64-i686 dpkg-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev) ;;
         wine) want+=(clang lld wine wine32:i386) i386=1 ;;
         vm) want+=(qemu-system-x86 busybox-static) lean+=(qemu-system-x86) ;;
-        fuzz) want+=(cmake make clang libclang-rt-14-dev) ;;
+        fuzz) want+=(cmake make clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev) ;;
         browser) want+=(chromium) lean+=(chromium) browser=1
                  command -v node >/dev/null || want+=(nodejs npm) ;;
         *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
