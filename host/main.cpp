@@ -86,10 +86,10 @@ unsigned long long numberOf(const std::string& text) {
 }
 
 // An option's value is never another option: "--plugin --quiet" names no file.
-CLI::Validator notAnOption(const std::string& name, const std::string& what) {
+// CLI11 names the option in front of the message.
+CLI::Validator notAnOption(const std::string& what) {
     return CLI::Validator(
         [=](std::string& text) {
-            (void)name; // CLI11 names the option itself
             if (text.empty()) return "needs " + what;
             if (text.size() > 1 && text[0] == '-')
                 return "needs " + what + ", not the option '" + text + "'";
@@ -195,13 +195,13 @@ int main(int argc, char** argv) {
                      "the plug-in to load when a scenario has no 'load' step (default: "
                      "Contact_Tile beside this program, else the one built with it)")
         ->type_name("FILE")
-        ->check(notAnOption("--plugin", "a file"));
+        ->check(notAnOption("a file"));
     runApp
         ->add_option("--config", run.run.config,
                      "configuration and facility file (VORN_CONFIG for the plug-in), unless a "
                      "scenario names its own with 'config'")
         ->type_name("FILE")
-        ->check(notAnOption("--config", "a file"));
+        ->check(notAnOption("a file"));
     runApp->add_flag("--quiet", run.run.quiet, "print only failures and the summary line")
         ->disable_flag_override();
     runApp
@@ -209,12 +209,12 @@ int main(int argc, char** argv) {
                      "write the steps run to OUT, each followed by all it made the component do "
                      "as expectations, so that 'vorn-host run OUT' passes")
         ->type_name("FILE")
-        ->check(notAnOption("--record", "a file"));
+        ->check(notAnOption("a file"));
     runApp
         ->add_option("--junit", run.junitPath,
                      "write a JUnit XML report: one test case per scenario file")
         ->type_name("FILE")
-        ->check(notAnOption("--junit", "a file"));
+        ->check(notAnOption("a file"));
     runApp
         ->add_option("--timeout", stepSeconds,
                      "a step (a call into the plug-in) that has not returned within S seconds "
@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
         app.add_subcommand("validate", "run the validation battery against a plug-in file");
     validateApp->add_option("PLUGIN", plugin, "the plug-in file")
         ->type_name("FILE")
-        ->check(notAnOption("PLUGIN", "a file"));
+        ->check(notAnOption("a file"));
     validateApp
         ->add_option("--seed", seed,
                      "seed of the random message sequences, 0 to 18446744073709551615 (default: "
@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
     validateApp
         ->add_option("--junit", validate.junit, "write a JUnit XML report: one test case per check")
         ->type_name("FILE")
-        ->check(notAnOption("--junit", "a file"));
+        ->check(notAnOption("a file"));
     validateApp->add_option("--config", refusedConfig)->group("");
     validateApp->footer(exitStatuses);
 
@@ -294,13 +294,13 @@ int main(int argc, char** argv) {
         ->add_option("--plugin", serveOptions.plugin,
                      "the plug-in of the tiles (default as for run)")
         ->type_name("FILE")
-        ->check(notAnOption("--plugin", "a file"));
+        ->check(notAnOption("a file"));
     serveApp
         ->add_option("--config", serveOptions.config,
                      "configuration and facility file: its [tiles.NAME] sections (instance = "
                      "NAME, and settings as parent commands), else one tile for each instance")
         ->type_name("FILE")
-        ->check(notAnOption("--config", "a file"));
+        ->check(notAnOption("a file"));
     serveApp
         ->add_option("--port", port,
                      "the port, 0 to 65535 (default 8150; 0: any free one, printed)")
@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
                          "the address to listen on (default 127.0.0.1); any other lets other "
                          "machines drive the panel, and is warned of")
             ->type_name("ADDR")
-            ->check(notAnOption("--listen", "an address"));
+            ->check(notAnOption("an address"));
     serveApp
         ->add_option("--timeout", serveTimeout,
                      "a step not answered within S seconds has hung, 1 to 3600 (default 10)")

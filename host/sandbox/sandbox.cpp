@@ -19,7 +19,6 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
