@@ -223,8 +223,6 @@ std::string SandboxOutcome::describe() const {
             return "the plug-in did not return within " + s + in;
         case Progress:
             return "no progress for " + s + ": a call into the plug-in did not return" + in;
-        case Answer:
-            return "the plug-in did not answer within " + s + in;
         case Whole:
             break;
         }

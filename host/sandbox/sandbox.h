@@ -94,7 +94,7 @@ struct SandboxOutcome {
         TimedOut, // limit and limitSeconds
         NotRun,   // problem: why the child could not be started
     } kind = NotRun;
-    enum Limit { Whole, Progress, Step, Answer } limit = Whole;
+    enum Limit { Whole, Progress, Step } limit = Whole;
     SandboxMessage result;
     int exitStatus = 0;
     bool exitedInStep = false;
