@@ -197,9 +197,12 @@ void Session::checkContract(std::vector<StepFailure>& failures) {
     for (Member& m : members_) {
         const auto& breaches = m.host->monitor.breaches();
         for (; m.reported < breaches.size(); ++m.reported) {
-            mismatch(failures, "host contract", "a well-behaved plug-in",
-                     breaches[m.reported].text() + called(m.name));
-            failures.back().kind = StepFailure::Contract;
+            StepFailure f;
+            f.kind = StepFailure::Contract;
+            f.what = "host contract";
+            f.expected = "a well-behaved plug-in";
+            f.actual = breaches[m.reported].text() + called(m.name);
+            failures.push_back(f);
         }
     }
 }
