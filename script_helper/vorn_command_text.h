@@ -18,6 +18,7 @@
 class vorn_command_text {
 public:
     struct Piece {
+        Piece() = default; // unset: for an array about to be filled
         Piece(const char* text) : data(text ? text : ""), size(std::strlen(data)) {} // NOLINT
         Piece(const char* text, std::size_t length) : data(text), size(length) {}
         Piece(const vorn_string& text) : data(text), size(text.length()) {} // NOLINT
@@ -30,6 +31,12 @@ public:
         const Piece all[] = {Piece(pieces)...};
         build(all, std::index_sequence_for<Pieces...>{});
     }
+    // The same from pieces counted at run time (a text made from a table).
+    struct Table {
+        const Piece* pieces;
+        std::size_t count;
+    };
+    explicit vorn_command_text(Table table);
     vorn_command_text(const vorn_command_text&) = delete;
     vorn_command_text& operator=(const vorn_command_text&) = delete;
 

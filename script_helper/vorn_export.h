@@ -11,17 +11,22 @@
 
 #include <new>
 
-// Allocates and constructs one component. Nothing escapes into the host: if the object or its
-// members cannot be allocated, or anything else throws, the result is null. A component that
-// fails half-way sends no "AS"; one that has all it needs before its first command (as
-// Contact_Tile has) sends nothing at all.
+// Allocates and constructs one component, then starts it (vorn_created). Nothing escapes into
+// the host: if the object or its members cannot be allocated, or anything else throws, the
+// result is null. A component that fails before it starts sends nothing at all: it has said
+// nothing to the host, and its end sends no "AS" either.
 template <class Component>
 vorn_client_callback* vorn_create_component(HostClient* host, const char* path) noexcept {
+    Component* component = nullptr;
     try {
-        Component* component = new (std::nothrow) Component(host, path);
-        if (component) component->vorn_created();
+        component = new (std::nothrow) Component(host, path);
+        if (component && !component->vorn_created()) {
+            delete component;
+            return nullptr;
+        }
         return component;
     } catch (...) {
+        delete component;
         return nullptr;
     }
 }

@@ -50,7 +50,8 @@ vorn_script_helper::vorn_script_helper(HostClient* hostClient, const char* path)
 
 vorn_script_helper::~vorn_script_helper() {
     // A component whose creation failed half-way never reached the host: it says nothing.
-    const bool creationFailed = !created_ && std::uncaught_exceptions() > exceptionsAtStart_;
+    const bool creationFailed =
+        neverStarted_ || (!created_ && std::uncaught_exceptions() > exceptionsAtStart_);
     if (!creationFailed) teardown();
 }
 
@@ -60,8 +61,7 @@ char* vorn_script_helper::dispatch(void* data, int type) {
     // a handler ends the message, not the host.
     if (type == VORN_MSG_DEVICE_REPORT) {
         try {
-            DeviceReport report(static_cast<const HostDeviceRecord*>(data));
-            onDeviceReport(&report);
+            onDeviceReport(DeviceReport(static_cast<const HostDeviceRecord*>(data)));
         } catch (...) {
         }
         return nullptr;
@@ -73,14 +73,12 @@ char* vorn_script_helper::dispatchOther(void* data, int type) {
     try {
         switch (type) {
         case VORN_MSG_BUTTON: {
-            ButtonEvent event(static_cast<const HostButtonRecord*>(data));
-            onButton(&event);
+            onButton(ButtonEvent(static_cast<const HostButtonRecord*>(data)));
             return nullptr;
         }
         case VORN_MSG_PARENT: {
             ParsedCommand parsed(static_cast<const char*>(data));
-            ParentCommand command(&parsed);
-            vorn_string answer = onParentCommand(&command);
+            vorn_string answer = onParentCommand(ParentCommand(&parsed));
             const unsigned size = answer.length();
             if (size == 0) return nullptr;
             char* result = new (std::nothrow) char[size + 1];
@@ -94,13 +92,11 @@ char* vorn_script_helper::dispatchOther(void* data, int type) {
             delete[] static_cast<char*>(data);
             return nullptr;
         case VORN_MSG_6: {
-            MessageRef message(data);
-            onMessage6(&message);
+            onMessage6(MessageRef(data));
             return nullptr;
         }
         case VORN_MSG_7: {
-            MessageRef message(data);
-            onMessage7(&message);
+            onMessage7(MessageRef(data));
             return nullptr;
         }
         default:
@@ -140,11 +136,9 @@ bool vorn_script_helper::panelShow(const vorn_string& panel, const vorn_string& 
     return panelShow(panelShowText(panel, file, params));
 }
 
-vorn_command_text vorn_script_helper::panelShowText(const vorn_string& panel,
-                                                    const vorn_string& file,
-                                                    const vorn_string& params) const {
+vorn_command_text vorn_script_helper::panelShowText(Text panel, Text file, Text params) const {
     // The "/" is added whenever there is a path, whatever the path ends with.
-    const bool withParams = params.length() > 0;
+    const bool withParams = params.size > 0;
     return vorn_command_text("PS '", panel, "' '", hostPath, hostPath.length() > 0 ? "/" : "", file,
                              "'", withParams ? " '" : "", params, withParams ? "'" : "");
 }

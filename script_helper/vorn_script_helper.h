@@ -25,17 +25,31 @@ public:
     char* VORN_THISCALL dispatch(void* data, int type) override;
 
     // Called by vorn_create_component once the component is whole: from then on its end
-    // always sends "AS".
-    void vorn_created() { created_ = true; }
+    // always sends "AS". Returns false when the component cannot start (see vorn_component);
+    // it is then deleted, and its end says nothing. A component whose constructor throws
+    // says nothing at its end either.
+    bool vorn_created() {
+        created_ = true;
+        neverStarted_ = false;
+        return true;
+    }
 
 protected:
-    // Handlers, in the frame's slot order after dispatch.
-    virtual void onButton(ButtonEvent* event) = 0;
-    virtual std::int32_t onDeviceReport(DeviceReport* report) = 0;
-    virtual vorn_string onParentCommand(ParentCommand* command) = 0;
-    virtual void onMessage7(MessageRef*) {}
+    // Handlers, in the frame's slot order after dispatch. Each runs on the host's thread inside
+    // one dispatch call; the event it is given, and every text taken from it, is the host's and
+    // lives only until the handler returns.
+    virtual void onButton(const ButtonEvent& event) = 0;
+    virtual void onDeviceReport(const DeviceReport& report) = 0;
+    // The answer goes back to the host as a buffer of its own (none when it is empty).
+    virtual vorn_string onParentCommand(const ParentCommand& command) = 0;
+    // Message types 7 and 6 (in this slot order): host data the frame does not interpret.
+    virtual void onMessage7(const MessageRef&) {}
     virtual void onTimer(std::int32_t timerId) = 0;
-    virtual void onMessage6(MessageRef*) {}
+    virtual void onMessage6(const MessageRef&) {}
+
+    // Texts are taken as pieces of the command (a vorn_string or a plain text), copied once
+    // into it: a fixed text costs no temporary string.
+    using Text = vorn_command_text::Piece;
 
     // Host commands. Each sends nothing while host is null.
     // PS 'panel' 'file' ['params']; file prefixed by hostPath + "/" when hostPath is set.
@@ -43,12 +57,8 @@ protected:
     bool panelShow(const vorn_string& panel, const vorn_string& file, const vorn_string& params);
     // The same in two halves, for a constructor that must have everything it needs before its
     // first command: the text (which may need memory), then its sending (which needs none).
-    vorn_command_text panelShowText(const vorn_string& panel, const vorn_string& file,
-                                    const vorn_string& params) const;
+    vorn_command_text panelShowText(Text panel, Text file, Text params) const;
     bool panelShow(const vorn_command_text& text);
-    // Texts are taken as pieces of the command (a vorn_string or a plain text), copied once
-    // into it: a fixed text costs no temporary string.
-    using Text = vorn_command_text::Piece;
     // TP 'property=value' 'panel' 'control'
     void textPut(Text property, Text value, Text panel, Text control);
     // TP 'setting' 'panel' 'control'
@@ -71,8 +81,16 @@ protected:
     vorn_string hostPath;
 
 private:
+    friend class vorn_binding; // sends the binding's commands on the component's behalf
     bool created_ = false;
     int exceptionsAtStart_;
+
+protected:
+    // For a component that has not started (until vorn_created): its end sends no "AS".
+    void vorn_never_started() { neverStarted_ = true; }
+
+private:
+    bool neverStarted_ = false;
     // Every message type but device reports.
     char* dispatchOther(void* data, int type);
     const char* sendText(const char* text);

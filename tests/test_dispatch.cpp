@@ -19,27 +19,26 @@ public:
     std::string lastName, lastValue;
 
 protected:
-    void onButton(ButtonEvent* e) override {
-        calls.push_back(std::string("button ") + static_cast<const char*>(e->panel()) + " " +
-                        static_cast<const char*>(e->control()));
+    void onButton(const ButtonEvent& e) override {
+        calls.push_back(std::string("button ") + static_cast<const char*>(e.panel()) + " " +
+                        static_cast<const char*>(e.control()));
     }
-    std::int32_t onDeviceReport(DeviceReport* r) override {
-        calls.push_back("report " + std::to_string(r->device()) + " " + std::to_string(r->index()) +
-                        " " + std::to_string(r->state()));
-        return 42;
+    void onDeviceReport(const DeviceReport& r) override {
+        calls.push_back("report " + std::to_string(r.device()) + " " + std::to_string(r.index()) +
+                        " " + std::to_string(r.state()));
     }
-    vorn_string onParentCommand(ParentCommand* c) override {
-        lastName = static_cast<const char*>(c->name());
-        lastValue = static_cast<const char*>(c->value());
+    vorn_string onParentCommand(const ParentCommand& c) override {
+        lastName = static_cast<const char*>(c.name());
+        lastValue = static_cast<const char*>(c.value());
         calls.push_back("parent");
         return answer;
     }
-    void onMessage7(MessageRef* m) override {
-        calls.push_back(m->data() ? "message7" : "message7 null");
+    void onMessage7(const MessageRef& m) override {
+        calls.push_back(m.data() ? "message7" : "message7 null");
     }
     void onTimer(std::int32_t id) override { calls.push_back("timer " + std::to_string(id)); }
-    void onMessage6(MessageRef* m) override {
-        calls.push_back(m->data() ? "message6" : "message6 null");
+    void onMessage6(const MessageRef& m) override {
+        calls.push_back(m.data() ? "message6" : "message6 null");
     }
 };
 

@@ -20,8 +20,8 @@ public:
     using vorn_script_helper::timerStop;
 
 protected:
-    void onButton(ButtonEvent*) override {}
-    std::int32_t onDeviceReport(DeviceReport*) override { return 0; }
-    vorn_string onParentCommand(ParentCommand*) override { return {}; }
+    void onButton(const ButtonEvent&) override {}
+    void onDeviceReport(const DeviceReport&) override {}
+    vorn_string onParentCommand(const ParentCommand&) override { return {}; }
     void onTimer(std::int32_t) override {}
 };

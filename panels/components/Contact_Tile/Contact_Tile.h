@@ -6,30 +6,28 @@
 // (HN 'GPIvalue=0/1'), and switches the contact when pressed.
 #pragma once
 
-#include "vorn_script_helper.h"
+#include "vorn_component.h"
 
 #include <cstdint>
 
-class Contact_Tile : public vorn_script_helper {
+class Contact_Tile : public vorn_component<Contact_Tile> {
 public:
     Contact_Tile(HostClient* host, const char* path);
-    ~Contact_Tile() override;
 
     // Puts the button's label: buttonText when useText is set, else the "idtext" attribute of
     // the configuration entry instances.<instance>.
     void applyLabel();
 
+    static constexpr vorn_control panelControl{"1", "MyContact_Tile", "myButton.vorn_ui"};
+    static constexpr vorn_poll_timer pollTimer{1, 10000, vorn_stray_timers::stop};
+
 protected:
-    void onButton(ButtonEvent* event) override;
-    std::int32_t onDeviceReport(DeviceReport* report) override;
-    vorn_string onParentCommand(ParentCommand* command) override;
-    void onTimer(std::int32_t timerId) override;
+    vorn_string onParentCommand(const ParentCommand& command) override;
+    void onDeviceReport(const DeviceReport& report) override;
+    void onPress() override;
+    void onPoll() override;
 
 private:
-    // Bound while both numbers are non-zero.
-    bool bound() const { return device != 0 && contact != 0; }
-    void bindInstance(const vorn_string& name);
-    vorn_string answerQuery(const vorn_string& what) const;
     void putLook(const vorn_string& sheet);
     // A report of a new state: the look, then the notification.
 #if defined(__GNUC__)
@@ -37,8 +35,6 @@ private:
 #endif
     void
     showState(std::int32_t state);
-    // Applies a truth value ("true"/"false", any case); other texts change nothing.
-    template <class Apply> static void readTruth(const vorn_string& value, Apply apply);
 
     vorn_string instance;
     vorn_string buttonText;
@@ -51,4 +47,6 @@ private:
     bool useButton;
     bool useText;
     bool sendGPI;
+    // Declared last: it names the members above, and releases the contact before they go.
+    vorn_binding binding;
 };

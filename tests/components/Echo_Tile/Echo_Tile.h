@@ -11,8 +11,8 @@ public:
     Echo_Tile(HostClient* host, const char* path) : vorn_script_helper(host, path) {}
 
 protected:
-    void onButton(ButtonEvent* event) override;
-    std::int32_t onDeviceReport(DeviceReport*) override { return 0; }
-    vorn_string onParentCommand(ParentCommand* command) override;
+    void onButton(const ButtonEvent& event) override;
+    void onDeviceReport(const DeviceReport&) override {}
+    vorn_string onParentCommand(const ParentCommand& command) override;
     void onTimer(std::int32_t) override {}
 };
