@@ -17,11 +17,11 @@ build: deps
 	@cmake -S . -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Only what the demo runs: the plug-in and vorn-host.
+# Only what the demo runs: the contact tile's plug-in and vorn-host.
 demo: deps
 	@cmake -S . -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host Contact_Tile
-	$(BUILD)/host/vorn-host run examples/demo.vorn
+	$(BUILD)/host/vorn-host run --plugin $(BUILD)/panels/components/Contact_Tile/Contact_Tile.so examples/demo.vorn
 
 # Everything: the unit and scenario tests and the validator, the Windows DLL under Wine, the
 # demo under valgrind, and the whole suite again under AddressSanitizer and
@@ -80,14 +80,15 @@ windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DVORN_TESTS=OFF \
 	    -DVORN_WEB_INCLUDE=$$web >/dev/null
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
-	@echo "built $(WIN_BUILD)/panels/components/Contact_Tile/Contact_Tile.dll"
+	@echo "built:" $$(cd $(WIN_BUILD) && ls panels/components/*/*.dll host/vorn-host.exe)
 
-# The packages a facility installs, named with the version: the Windows archive (the DLL,
-# vorn-host.exe, an example vorn.ini and scenario, INSTALL.txt) and the same for Linux.
+# The packages a facility installs, named with the version: the Windows archive (every shipped
+# component's DLL, vorn-host.exe, an example vorn.ini and scenario, INSTALL.txt) and the same
+# for Linux.
 dist: windows
 	@cmake/install-deps.sh build
 	@cmake -S . -B $(BUILD) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host Contact_Tile >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host >/dev/null
 	@mkdir -p dist
 	@cd $(BUILD) && cpack -G TGZ -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.tar.gz $(CURDIR)/dist/
 	@cd $(WIN_BUILD) && cpack -G ZIP -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.zip $(CURDIR)/dist/

@@ -3,6 +3,8 @@
 #   *.cpp                         its code
 #   load_vorn_client_script.cpp   the export, one line: VORN_COMPONENT_EXPORT(NAME)
 #   scenarios/*.vorn              its behaviour, run by vorn-host against the built plug-in
+#   tests/*.cpp                   its GoogleTests, if it has any: one test program each, linked
+#                                 with its code and the tests' support (tests/support/)
 # and one line in the CMakeLists.txt of the folder that holds it:
 #   vorn_add_component(NAME [TEST_ONLY])
 #
@@ -12,8 +14,10 @@
 #   NAME        the loadable plug-in: NAME.so / NAME.dll in <build>/<folder>/NAME/, no "lib"
 #               prefix, exporting load_vorn_client_script and nothing else, with no undefined
 #               symbol on Linux and no runtime DLL beyond the system's on Windows
-# and registers it: tests, the Windows tests, fuzz and bench take every registered component.
-# TEST_ONLY marks a component that exists for the tests and is not shipped.
+# and registers it: its scenarios, validation and GoogleTests, the Windows tests (its DLL's
+# scenarios, validation and version resource), fuzzing and the packages take every registered
+# component. TEST_ONLY marks a component that exists for the tests and is not shipped. Files
+# are found when the build is configured, and a new one makes the next build configure again.
 
 set(VORN_EXPORTS_MAP ${CMAKE_CURRENT_LIST_DIR}/exports.map)
 set(VORN_VERSION_RC ${CMAKE_CURRENT_LIST_DIR}/version.rc.in)
@@ -28,6 +32,7 @@ function(vorn_add_component name)
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
     list(REMOVE_ITEM sources ${export})
     file(GLOB scenarios CONFIGURE_DEPENDS ${dir}/scenarios/*.vorn)
+    file(GLOB tests CONFIGURE_DEPENDS ${dir}/tests/*.cpp)
 
     add_library(${name}_code STATIC ${sources})
     target_include_directories(${name}_code PUBLIC ${dir})
@@ -62,6 +67,7 @@ function(vorn_add_component name)
     set_property(GLOBAL APPEND PROPERTY VORN_COMPONENTS ${name})
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_OUTPUT ${output})
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_SCENARIOS "${scenarios}")
+    set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_TESTS "${tests}")
     set_property(GLOBAL PROPERTY VORN_COMPONENT_${name}_TEST_ONLY ${arg_TEST_ONLY})
     # What ships goes into the packages (`make dist`), beside vorn-host.
     if(NOT arg_TEST_ONLY)
@@ -75,10 +81,27 @@ function(vorn_components out)
     set(${out} ${names} PARENT_SCOPE)
 endfunction()
 
-# A component's scenario files, and the path of its plug-in inside a build folder.
+# A component's scenario files, its GoogleTest sources, whether it ships, and the path of its
+# plug-in inside a build folder.
 function(vorn_component_scenarios name out)
     get_property(value GLOBAL PROPERTY VORN_COMPONENT_${name}_SCENARIOS)
     set(${out} ${value} PARENT_SCOPE)
+endfunction()
+function(vorn_component_tests name out)
+    get_property(value GLOBAL PROPERTY VORN_COMPONENT_${name}_TESTS)
+    set(${out} ${value} PARENT_SCOPE)
+endfunction()
+# The components that ship (not TEST_ONLY), in the order of registration.
+function(vorn_shipped_components out)
+    get_property(names GLOBAL PROPERTY VORN_COMPONENTS)
+    set(shipped "")
+    foreach(name ${names})
+        get_property(test_only GLOBAL PROPERTY VORN_COMPONENT_${name}_TEST_ONLY)
+        if(NOT test_only)
+            list(APPEND shipped ${name})
+        endif()
+    endforeach()
+    set(${out} ${shipped} PARENT_SCOPE)
 endfunction()
 function(vorn_component_plugin name build suffix out)
     get_property(output GLOBAL PROPERTY VORN_COMPONENT_${name}_OUTPUT)

@@ -1,5 +1,6 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
 // This file is the command line only: each command's work is in its own folder.
+#include "default_plugin.h"
 #include "run_command.h"
 #include "sandbox.h"
 #include "step.h"
@@ -28,9 +29,6 @@
 
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"
-#endif
-#ifndef VORN_BUILT_PLUGIN
-#define VORN_BUILT_PLUGIN "" // the plug-in of this build, relative to this program
 #endif
 
 namespace {
@@ -124,33 +122,6 @@ void keepStandardDescriptors() {
 #endif
 }
 
-// The plug-in vorn-host runs when none is named: Contact_Tile beside this program (as a
-// package holds it), else the one of the build this program comes from, found from where this
-// program is (empty when neither is there).
-std::string defaultPlugin() {
-    std::string self;
-#ifdef _WIN32
-    char name[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, name, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) self.assign(name, n);
-    const char* file = "Contact_Tile.dll";
-#else
-    char name[4096];
-    const ssize_t n = readlink("/proc/self/exe", name, sizeof name - 1);
-    if (n > 0) self.assign(name, static_cast<std::size_t>(n));
-    const char* file = "Contact_Tile.so";
-#endif
-    const std::size_t slash = self.find_last_of("/\\");
-    if (slash == std::string::npos) return {};
-    struct stat st;
-    for (const std::string& candidate : {std::string(file), std::string(VORN_BUILT_PLUGIN)}) {
-        if (candidate.empty()) continue;
-        const std::string path = self.substr(0, slash + 1) + candidate;
-        if (::stat(path.c_str(), &st) == 0) return path;
-    }
-    return {};
-}
-
 // The help's formatter: CLI11's, with the option lists as before.
 std::shared_ptr<CLI::Formatter> formatter() {
     auto f = std::make_shared<CLI::Formatter>();
@@ -185,15 +156,15 @@ int main(int argc, char** argv) {
 
     // run
     RunCommandOptions run;
-    run.run.plugin = defaultPlugin();
     std::string stepSeconds = "60";
     CLI::App* runApp =
         app.add_subcommand("run", "run scenario files; '-' reads steps from standard input");
     runApp->add_option("SCENARIO", run.files, "scenario files, '-' for standard input");
     runApp
         ->add_option("--plugin", run.run.plugin,
-                     "the plug-in to load when a scenario has no 'load' step (default: "
-                     "Contact_Tile beside this program, else the one built with it)")
+                     "the plug-in to load when a scenario has no 'load' step (default: for a "
+                     "scenario in panels/components/NAME/, NAME's; else the one plug-in beside "
+                     "this program, else the one built with it)")
         ->type_name("FILE")
         ->check(notAnOption("a file"));
     runApp
@@ -284,7 +255,6 @@ int main(int argc, char** argv) {
 #ifdef VORN_SERVE
     // serve
     ServeOptions serveOptions;
-    serveOptions.plugin = defaultPlugin();
     std::string port = "8150", serveTimeout = "10";
     CLI::App* serveApp =
         app.add_subcommand("serve", "serve the panel as a local web page of live tiles");
@@ -359,6 +329,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         run.run.stepSeconds = static_cast<int>(numberOf(stepSeconds));
+        run.pluginNamed = runApp->count("--plugin") > 0;
         return finished(runCommand(run));
     }
     if (validateApp->parsed()) {
@@ -391,6 +362,14 @@ int main(int argc, char** argv) {
         serveOptions.port = static_cast<int>(numberOf(port));
         serveOptions.stepSeconds = static_cast<int>(numberOf(serveTimeout));
         serveOptions.listenGiven = listen->count() > 0;
+        if (!serveApp->count("--plugin")) {
+            const PluginChoice choice = defaultPluginFor(serveOptions.scenario, pluginCandidates());
+            if (choice.path.empty()) {
+                std::cerr << "vorn-host: no plug-in: " << choice.why << "\n";
+                return 2;
+            }
+            serveOptions.plugin = choice.path;
+        }
         return finished(serve(serveOptions));
     }
 #else

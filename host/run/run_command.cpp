@@ -1,5 +1,7 @@
 #include "run_command.h"
 
+#include "default_plugin.h"
+
 #include "crash_report.h"
 #include "junit.h"
 #include "sandbox.h"
@@ -146,6 +148,8 @@ int runCommand(const RunCommandOptions& command) {
         }
     }
     interruptWatch();
+    const std::vector<PluginCandidate> candidates =
+        command.pluginNamed ? std::vector<PluginCandidate>{} : pluginCandidates();
     std::vector<JUnitCase> cases;
     int passed = 0, failed = 0, expectations = 0, mismatches = 0;
     bool malformed = false;
@@ -160,6 +164,11 @@ int runCommand(const RunCommandOptions& command) {
             malformed = true;
             ++failed;
             continue;
+        }
+        if (!command.pluginNamed) {
+            const PluginChoice choice = defaultPluginFor(file, candidates);
+            options.plugin = choice.path;
+            options.noPlugin = choice.why;
         }
         const RunResult result = runApart(file, options, recordPath);
         std::cout.flush();

@@ -10,6 +10,7 @@
 
 struct RunCommandOptions {
     RunOptions run;                 // plug-in, configuration, quiet, step limit
+    bool pluginNamed = false;       // else each file's default (default_plugin.h)
     std::vector<std::string> files; // '-' for standard input, at most once
     std::string recordPath;         // empty: no recording
     std::string junitPath;          // empty: no JUnit report

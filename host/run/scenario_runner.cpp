@@ -13,7 +13,7 @@ class Runner {
 public:
     Runner(const std::string& name, const RunOptions& options, std::ostream& out, std::ostream& err)
         : name_(name), options_(options), out_(out), err_(err),
-          session_(SessionOptions{options.plugin, name}) {}
+          session_(SessionOptions{options.plugin, name, options.noPlugin}) {}
 
     RunResult run(ScenarioInput& in) {
         if (!options_.config.empty()) {
@@ -221,6 +221,7 @@ RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptio
 
 nlohmann::json runOptionsToJson(const RunOptions& o) {
     return {{"plugin", o.plugin},
+            {"noPlugin", o.noPlugin},
             {"config", o.config},
             {"quiet", o.quiet},
             {"interactive", o.interactive},
@@ -230,6 +231,7 @@ nlohmann::json runOptionsToJson(const RunOptions& o) {
 RunOptions runOptionsFromJson(const nlohmann::json& j) {
     RunOptions o;
     o.plugin = j.value("plugin", "");
+    o.noPlugin = j.value("noPlugin", "");
     o.config = j.value("config", "");
     o.quiet = j.value("quiet", false);
     o.interactive = j.value("interactive", false);

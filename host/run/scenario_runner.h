@@ -18,6 +18,7 @@ struct RunOptions {
     // Where to write the steps run, each followed by every event it made as an expectation,
     // so that running what was written passes; null: not recorded.
     std::ostream* record = nullptr;
+    std::string noPlugin = {}; // when there is no default plug-in: why, for a person
 };
 
 struct RunResult {

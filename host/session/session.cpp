@@ -153,7 +153,10 @@ std::vector<StepFailure> Session::apply(const Step& step) {
     }
     if (row.needs != StepRow::Nothing && !plugin_) {
         if (options_.plugin.empty()) {
-            fatal(failures, "", "no plug-in: give --plugin FILE or a 'load FILE' step");
+            fatal(failures, "",
+                  "no plug-in: " + (options_.noPlugin.empty()
+                                        ? std::string("give --plugin FILE or a 'load FILE' step")
+                                        : options_.noPlugin));
             return failures;
         }
         if (!load(options_.plugin, failures)) return failures;

@@ -23,6 +23,8 @@ struct SessionOptions {
     // The scenario the steps come from: names it in errors and anchors relative files; "-" or
     // empty: files are taken as given.
     std::string name;
+    // When there is no plug-in: why, and what to do (empty: the usual advice).
+    std::string noPlugin;
 };
 
 // What a step found wrong. A mismatch is counted and the run goes on; a fatal error (a file that

@@ -127,6 +127,7 @@ public:
         return nullptr;
     }
 };
+Host host;
 
 void parent(vorn_client_callback* component, const char* text) {
     char* answer = component->dispatch(const_cast<char*>(text), 3);
@@ -138,7 +139,7 @@ void parent(vorn_client_callback* component, const char* text) {
     }
 }
 
-const char* const expected[] = {
+const char* const contactTileLife[] = {
     "ET 1 10000",
     "PS '1' 'C:\\panels/myButton.vorn_ui'",
     ("answer: useButton=true\nsendGPI=true\nuseText=false\nbuttonText=\nstateSheet=\n"
@@ -177,24 +178,50 @@ const char* const expected[] = {
     "AS",
 };
 
-} // namespace
 
-extern "C" int vorn_entry() {
-    AddVectoredExceptionHandler(1, catchDebugText);
-    void* library = LoadLibraryA("Contact_Tile.dll");
+const char* const tallyLampLife[] = {
+    "ET 1 5000",
+    "PS '1' 'C:\\panels/myTally.vorn_ui'",
+    ("answer: programLook=background: red\npreviewLook=background: green\n"
+     "idleLook=background: #404040\ntally=unknown"),
+    "answer: TALLY=*",
+    "answer: programLook=[value]\npreviewLook=[value]\nidleLook=[value]",
+    "answer: (none)",
+    "debug: Instance change code called - Instance=A\n",
+    "SD 'A'",
+    "GR 12 3 4",
+    "GP 12 3 4",
+    "TP 'text=A' '1' 'MyTally_Lamp'",
+    "answer: (none)",
+    "TP 'statesheet=background: green' '1' 'MyTally_Lamp'",
+    "HN 'TALLY=preview'",
+    "TP 'statesheet=yellow' '1' 'MyTally_Lamp'",
+    "HN 'TALLY=program'",
+    "GP 12 3 4",
+    "answer: tally=program",
+    "GU 12",
+    "ET 1",
+    "AS",
+};
+
+// Drives one component of a DLL through a life; the transcript is compared afterwards.
+vorn_client_callback* load(const char* file) {
+    void* library = LoadLibraryA(file);
     if (!library) {
-        printf("FAIL Contact_Tile.dll: cannot load (error %lu)\n", GetLastError());
+        printf("FAIL %s: cannot load (error %lu)\n", file, GetLastError());
         ExitProcess(2);
     }
-    LoadFunction load =
+    LoadFunction make =
         reinterpret_cast<LoadFunction>(GetProcAddress(library, "load_vorn_client_script"));
-    if (!load) {
-        printf("FAIL Contact_Tile.dll does not export load_vorn_client_script\n");
+    if (!make) {
+        printf("FAIL %s does not export load_vorn_client_script\n", file);
         ExitProcess(2);
     }
+    return make(&host, "C:\\panels");
+}
 
-    Host host;
-    vorn_client_callback* tile = load(&host, "C:\\panels");
+void liveContactTile() {
+    vorn_client_callback* tile = load("Contact_Tile.dll");
     parent(tile, "return=all");
     parent(tile, "_events");
     parent(tile, "onState=green");
@@ -222,22 +249,69 @@ extern "C" int vorn_entry() {
     parent(tile, "instance=B");
     parent(tile, "return=useText");
     delete tile; // slot 0: the scalar deleting destructor
+}
 
-    const int expectedCount = static_cast<int>(sizeof expected / sizeof *expected);
-    for (int i = 0; i < lineCount || i < expectedCount; ++i) {
-        const char* want = i < expectedCount ? expected[i] : "(nothing)";
-        const char* got = i < lineCount ? lines[i] : "(nothing)";
-        if (strcmp(want, got) != 0) {
-            printf("FAIL line %d\n  expected: %s\n  actual:   %s\n", i + 1, want, got);
-            ++problems;
+void liveTallyLamp() {
+    vorn_client_callback* lamp = load("Tally_Lamp.dll");
+    parent(lamp, "return=all");
+    parent(lamp, "_events");
+    parent(lamp, "_commands");
+    parent(lamp, "programLook=yellow");
+    parent(lamp, "instance=A");
+    HostDeviceRecord preview = {12, 0, 4, 1};
+    lamp->dispatch(&preview, 1);
+    HostDeviceRecord program = {12, 0, 3, 1};
+    lamp->dispatch(&program, 1);
+    HostButtonRecord press = {0, 0, "1", "MyTally_Lamp"};
+    lamp->dispatch(&press, 2);
+    lamp->dispatch(reinterpret_cast<void*>(1), 4);
+    lamp->dispatch(reinterpret_cast<void*>(7), 4);
+    parent(lamp, "return=tally");
+    delete lamp;
+}
+
+struct Life {
+    const char* name;
+    void (*live)();
+    const char* const* expected;
+    int expectedCount;
+};
+const Life lives[] = {
+    {"Contact_Tile", liveContactTile, contactTileLife,
+     static_cast<int>(sizeof contactTileLife / sizeof *contactTileLife)},
+    {"Tally_Lamp", liveTallyLamp, tallyLampLife,
+     static_cast<int>(sizeof tallyLampLife / sizeof *tallyLampLife)},
+};
+
+} // namespace
+
+extern "C" int vorn_entry() {
+    AddVectoredExceptionHandler(1, catchDebugText);
+    int failedLives = 0;
+    for (const Life& life : lives) {
+        const int problemsBefore = problems;
+        lineCount = 0;
+        life.live();
+        for (int i = 0; i < lineCount || i < life.expectedCount; ++i) {
+            const char* want = i < life.expectedCount ? life.expected[i] : "(nothing)";
+            const char* got = i < lineCount ? lines[i] : "(nothing)";
+            if (strcmp(want, got) != 0) {
+                printf("FAIL %s line %d\n  expected: %s\n  actual:   %s\n", life.name, i + 1,
+                       want, got);
+                ++problems;
+            }
         }
+        printf("%s: %d lines compared\n", life.name, lineCount);
+        if (problems != problemsBefore) ++failedLives;
     }
     if (repliesOut != repliesBack) {
         printf("FAIL %d replies given, %d handed back\n", repliesOut, repliesBack);
         ++problems;
     }
-    printf("%d lines compared, %d replies handed back\n", lineCount, repliesBack);
-    printf("%d passed, %d failed\n", problems == 0 ? 1 : 0, problems == 0 ? 0 : 1);
+    const int count = static_cast<int>(sizeof lives / sizeof *lives);
+    printf("%d replies handed back\n", repliesBack);
+    printf("%d passed, %d failed\n", problems == 0 ? count : count - failedLives,
+           problems == 0 ? 0 : (failedLives > 0 ? failedLives : 1));
     fflush(nullptr);
     ExitProcess(problems == 0 ? 0 : 1);
     return 0;
