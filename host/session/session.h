@@ -24,7 +24,7 @@ struct SessionOptions {
     // empty: files are taken as given.
     std::string name;
     // When there is no plug-in: why, and what to do (empty: the usual advice).
-    std::string noPlugin;
+    std::string noPlugin = {};
 };
 
 // What a step found wrong. A mismatch is counted and the run goes on; a fatal error (a file that

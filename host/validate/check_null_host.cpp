@@ -7,7 +7,7 @@
 
 // A whole life with no host client at all: the component must neither crash nor send.
 std::string nullHostLife(const CheckContext& context) {
-    Randomness rnd(context.seed);
+    Randomness rnd(context.seed, learnWords(*context.plugin));
     vorn_client_callback* component = context.plugin->create(nullptr, "panels");
     if (!component) return "no component";
     for (int i = 0; i < 200; ++i) {

@@ -5,7 +5,7 @@
 // Random lives, one after another, each in a session of its own; the first that fails is
 // written as a scenario that replays it.
 std::string randomSequences(const CheckContext& context) {
-    Randomness rnd(context.seed);
+    Randomness rnd(context.seed, learnWords(*context.plugin));
     for (int i = 0; i < context.iterations; ++i) {
         const Life life = randomLife(rnd);
         LifeRun run(context.plugin, life);

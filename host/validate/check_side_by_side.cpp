@@ -34,8 +34,8 @@ std::string interleaved(const CheckContext& context, const std::vector<Life>& li
     return {};
 }
 
-std::vector<Life> livesOf(std::uint64_t seed, int count) {
-    Randomness rnd(seed);
+std::vector<Life> livesOf(const CheckContext& context, std::uint64_t seed, int count) {
+    Randomness rnd(seed, learnWords(*context.plugin));
     std::vector<Life> lives;
     for (int i = 0; i < count; ++i)
         lives.push_back(randomLife(rnd));
@@ -45,13 +45,13 @@ std::vector<Life> livesOf(std::uint64_t seed, int count) {
 } // namespace
 
 std::string manyAlive(const CheckContext& context) {
-    const std::vector<Life> lives = livesOf(context.seed ^ 0x5a5a, 50);
+    const std::vector<Life> lives = livesOf(context, context.seed ^ 0x5a5a, 50);
     std::vector<std::unique_ptr<LifeRun>> runs;
     return interleaved(context, lives, runs);
 }
 
 std::string independence(const CheckContext& context) {
-    const std::vector<Life> lives = livesOf(context.seed ^ 0xa5a5, 8);
+    const std::vector<Life> lives = livesOf(context, context.seed ^ 0xa5a5, 8);
     std::vector<std::unique_ptr<LifeRun>> together;
     std::string problem = interleaved(context, lives, together);
     if (!problem.empty()) return problem;

@@ -2,7 +2,9 @@
 
 #include "sandbox.h"
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstdlib>
 #include <fstream>
 
@@ -23,33 +25,60 @@ std::int32_t Randomness::number() {
     }
 }
 std::string Randomness::text() {
+    // The host's own words and separators, the component's names, and what breaks parsers.
     static const char* const pieces[] = {
-        "",         ".",      "=",   "'",    " ",       "..",        "useButton",
-        "instance", "return", "all", "true", "FALSE",   "A",         "\xc3\xa9\xe2\x82\xac",
+        "",         ".",      "=",   "'",    " ",       "..",        "\xc3\xa9\xe2\x82\xac",
+        "instance", "return", "all", "true", "FALSE",   "A",         "[value]",
         "%1",       "%2",     "\\",  "\t",   "_events", "_commands", "12 3"};
+    const int known = static_cast<int>(words_.settings.size());
     std::string t;
     const int n = below(8);
-    for (int i = 0; i < n; ++i)
-        t += pieces[below(static_cast<int>(sizeof pieces / sizeof *pieces))];
+    for (int i = 0; i < n; ++i) {
+        if (known > 0 && below(5) == 0)
+            t += words_.settings[static_cast<std::size_t>(below(known))].name;
+        else
+            t += pieces[below(static_cast<int>(sizeof pieces / sizeof *pieces))];
+    }
     if (below(20) == 0) t += std::string(static_cast<std::size_t>(below(5000)), 'x');
     return t;
 }
+
+std::string Randomness::value(ComponentWords::Kind kind) {
+    static const char* const truths[] = {"true", "false", "True", "FALSE", "", "yes", " true"};
+    switch (kind) {
+    case ComponentWords::Kind::Truth:
+        return truths[below(7)];
+    case ComponentWords::Kind::Number:
+        return below(4) ? std::to_string(number()) : text();
+    case ComponentWords::Kind::Text:
+        break;
+    }
+    return below(4) ? text() : std::to_string(number());
+}
+
 std::string Randomness::parentText(const std::vector<std::string>& names) {
-    static const char* const commands[] = {"useButton",  "sendGPI",  "useText",  "buttonText",
-                                           "stateSheet", "offState", "onState",  "return",
-                                           "instance",   "_events",  "_commands"};
-    static const char* const values[] = {"true",    "false",     "True",       "FALSE",
-                                         "all",     "useButton", "buttonText", "useText",
-                                         "sendGPI", "",          "yes"};
-    switch (below(4)) {
+    const std::vector<ComponentWords::Setting>& settings = words_.settings;
+    const int known = static_cast<int>(settings.size());
+    const auto setting = [&]() -> const ComponentWords::Setting& {
+        return settings[static_cast<std::size_t>(below(known))];
+    };
+    switch (below(8)) {
     case 0:
         return text();
     case 1:
+    case 2:
         return std::string("instance=") +
                names[static_cast<std::size_t>(below(static_cast<int>(names.size())))];
-    default:
-        return std::string(commands[below(11)]) + (below(5) ? "=" : "") +
-               (below(3) ? values[below(11)] : text());
+    case 3: // a query: of a name it knows, of all, or of anything
+        return std::string("return") + (below(5) ? "=" : "") +
+               (known > 0 && below(2) ? setting().name : below(2) ? "all" : text());
+    case 4:
+        return below(2) ? "_events" : "_commands";
+    default: { // a setting it knows, with a value of its kind (or not), or a name it does not
+        if (known == 0 || below(6) == 0) return text() + "=" + text();
+        const ComponentWords::Setting& s = setting();
+        return s.name + (below(8) ? "=" : "") + value(below(5) ? s.kind : ComponentWords::Kind::Text);
+    }
     }
 }
 std::string Randomness::reply() {
@@ -85,14 +114,30 @@ Life randomLife(Randomness& rnd) {
         const int type = rnd.below(11) - 1; // -1 to 9
         switch (type) {
         case 1: {
-            const std::int32_t device = rnd.number(), contact = rnd.number();
+            // Half of them for a contact of an instance the component may have bound to: each
+            // contact of the range it registers, and the one after.
+            std::int32_t device = rnd.number(), contact = rnd.number();
+            if (rnd.below(2)) {
+                const auto at = std::next(life.facility.instances.begin(),
+                                          rnd.below(static_cast<int>(life.facility.instances.size())));
+                device = at->second.device;
+                contact = at->second.contact + rnd.below(rnd.words().contactsPerInstance + 1);
+            }
             add(steps::Report{device, contact, rnd.below(3) ? rnd.below(2) : rnd.number()});
             break;
         }
         case 2: {
+            // Three in four on a control the component has put, on its panel or another.
             static const char* const panels[] = {"1", "2", "01", "", "1 "};
-            const std::string panel = panels[rnd.below(5)];
-            add(steps::Press{panel, rnd.below(4) ? "MyContact_Tile" : rnd.text()});
+            const auto& controls = rnd.words().controls;
+            std::string panel = panels[rnd.below(5)], control = rnd.text();
+            if (!controls.empty() && rnd.below(4)) {
+                const auto& known = controls[static_cast<std::size_t>(
+                    rnd.below(static_cast<int>(controls.size())))];
+                control = known.second;
+                if (rnd.below(3)) panel = known.first;
+            }
+            add(steps::Press{panel, control});
             break;
         }
         case 3: {
@@ -121,6 +166,65 @@ Life randomLife(Randomness& rnd) {
         }
     }
     return life;
+}
+
+void addSettings(const std::string& answer, std::vector<ComponentWords::Setting>& settings) {
+    std::size_t at = 0;
+    while (at < answer.size()) {
+        std::size_t end = answer.find('\n', at);
+        if (end == std::string::npos) end = answer.size();
+        const std::string line = answer.substr(at, end - at);
+        at = end + 1;
+        const std::size_t equals = line.find('=');
+        if (equals == 0 || equals == std::string::npos) continue;
+        const std::string name = line.substr(0, equals), value = line.substr(equals + 1);
+        ComponentWords::Kind kind = ComponentWords::Kind::Text;
+        if (value == "true" || value == "false")
+            kind = ComponentWords::Kind::Truth;
+        else if (!value.empty() && value.find_first_not_of("-0123456789") == std::string::npos)
+            kind = ComponentWords::Kind::Number;
+        auto known = std::find_if(settings.begin(), settings.end(),
+                                  [&](const ComponentWords::Setting& s) { return s.name == name; });
+        if (known == settings.end())
+            settings.push_back({name, kind});
+        else if (kind != ComponentWords::Kind::Text) // "[value]" says nothing of the kind
+            known->kind = kind;
+    }
+}
+
+ComponentWords learnWords(const Plugin& plugin) {
+    ComponentWords words;
+    Facility facility;
+    facility.instances["A"] = FacilityInstance{12, 3, "", std::nullopt};
+    EmulatedHost host(facility);
+    if (!host.create(plugin, "")) return words;
+    const std::string asked[] = {"_commands", "_events", "return=all", "instance=A"};
+    for (const std::string& text : asked) {
+        host.parentCommand(&text);
+        host.deliverPending(100);
+    }
+    std::vector<std::string> answers;
+    for (const HostEvent& e : host.events)
+        if (e.kind == HostEvent::Answer) answers.push_back(e.text);
+    answers.resize(3);
+    addSettings(answers[0], words.settings);
+    addSettings(answers[2], words.settings);
+    std::size_t at = 0;
+    while (at < answers[1].size()) {
+        std::size_t end = answers[1].find('\n', at);
+        if (end == std::string::npos) end = answers[1].size();
+        const std::string line = answers[1].substr(at, end - at);
+        if (!line.empty()) words.events.push_back(line.substr(0, line.find('=')));
+        at = end + 1;
+    }
+    for (const auto& [panel, controls] : host.panels)
+        for (const auto& control : controls)
+            words.controls.emplace_back(panel, control.first);
+    for (const auto& [device, first, last] : host.registrations())
+        if (device == 12 && first == 3 && last >= first && last - first < 64)
+            words.contactsPerInstance = std::max(words.contactsPerInstance, last - first + 1);
+    host.destroy();
+    return words;
 }
 
 LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life)

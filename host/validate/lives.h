@@ -14,18 +14,45 @@
 #include <string>
 #include <vector>
 
-// Random numbers and texts of the kinds a host may pass.
+// What a component says of itself through the contract, as a host can learn it: the names in
+// its "_commands" and "return=all" answers (with the kind of value return=all shows), the
+// events "_events" announces, the controls it puts properties on, and how many contacts it
+// registers when it binds to an instance.
+struct ComponentWords {
+    enum class Kind { Truth, Number, Text };
+    struct Setting {
+        std::string name;
+        Kind kind;
+    };
+    std::vector<Setting> settings;
+    std::vector<std::string> events;
+    std::vector<std::pair<std::string, std::string>> controls; // panel, control
+    std::int32_t contactsPerInstance = 1;
+};
+// Asks a component of the plug-in, in a host of its own: create, "_commands", "_events",
+// "return=all", an instance that the host resolves; then its end. Calls into the plug-in.
+ComponentWords learnWords(const Plugin& plugin);
+// The settings of answers such as "a=true\nb=[value]": each line's name, and the kind its
+// value reads as.
+void addSettings(const std::string& answer, std::vector<ComponentWords::Setting>& settings);
+
+// Random numbers and texts of the kinds a host may pass, and parent commands, presses and
+// reports drawn from what the component says it knows, mixed with random ones.
 class Randomness {
 public:
-    explicit Randomness(std::uint64_t seed) : engine_(seed) {}
+    explicit Randomness(std::uint64_t seed, ComponentWords words = {})
+        : engine_(seed), words_(std::move(words)) {}
     int below(int n) { return static_cast<int>(engine_() % static_cast<std::uint64_t>(n)); }
     std::int32_t number();
     std::string text();
     std::string parentText(const std::vector<std::string>& names);
     std::string reply();
+    const ComponentWords& words() const { return words_; }
 
 private:
+    std::string value(ComponentWords::Kind kind);
     std::mt19937_64 engine_;
+    ComponentWords words_;
 };
 
 // A life: the facility it runs on, and its steps from "create" on.

@@ -19,6 +19,9 @@
 //                       reply back, and reads it again at its next message
 //   VORN_FAULT_LOAD     the same, but loading the library crashes (an access fault in a static
 //                       initializer, which runs inside the loader)
+//   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
+//                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
+//                       (a fault that only a host speaking its words reaches)
 #include "vorn_host_contract.h"
 
 #include <cstdint>
@@ -93,6 +96,18 @@ public:
         if (type == VORN_MSG_BUTTON) {
             const HostButtonRecord* record = static_cast<const HostButtonRecord*>(data);
             if (record->panel && *record->panel) const_cast<char*>(record->panel)[0] = 'X';
+        }
+#elif defined(VORN_FAULT_WORDS)
+        if (text && host_ && std::strcmp(text, "dimmer=0") == 0)
+            host_->send("HN 'dark", VORN_SEND_COMMAND);
+        const char* words = !text                                 ? nullptr
+                            : std::strcmp(text, "_commands") == 0 ? "dimmer=[value]"
+                            : std::strcmp(text, "return=all") == 0 ? "dimmer=50"
+                                                                   : nullptr;
+        if (words) {
+            char* answer = new (std::nothrow) char[std::strlen(words) + 1];
+            if (answer) std::memcpy(answer, words, std::strlen(words) + 1);
+            return answer;
         }
 #endif
         if (type == VORN_MSG_RELEASE) {
