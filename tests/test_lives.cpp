@@ -13,7 +13,7 @@ std::shared_ptr<Plugin> open(const char* path) {
 
 std::string kinds(const ComponentWords& words) {
     std::string text;
-    for (const ComponentWords::Setting& s : words.settings)
+    for (const ComponentWords::Entry& s : words.settings)
         text += s.name + ":" + "tns"[static_cast<int>(s.kind)] + " ";
     return text;
 }
@@ -25,7 +25,8 @@ TEST(Words, LearnedFromWhatEachComponentAnswers) {
     const ComponentWords lamp = learnWords(*open(VORN_LAMP));
     EXPECT_EQ(kinds(lamp), "programLook:s previewLook:s idleLook:s tally:s ");
     EXPECT_EQ(lamp.events, (std::vector<std::string>{"TALLY"}));
-    EXPECT_EQ(lamp.controls, (std::vector<std::pair<std::string, std::string>>{{"1", "MyTally_Lamp"}}));
+    EXPECT_EQ(lamp.controls,
+              (std::vector<std::pair<std::string, std::string>>{{"1", "MyTally_Lamp"}}));
     EXPECT_EQ(lamp.contactsPerInstance, 2);
 
     const ComponentWords tile = learnWords(*open(VORN_TILE));
@@ -36,7 +37,7 @@ TEST(Words, LearnedFromWhatEachComponentAnswers) {
 }
 
 TEST(Words, KindsFromTheValuesShown) {
-    std::vector<ComponentWords::Setting> settings;
+    std::vector<ComponentWords::Entry> settings;
     addSettings("a=[value]\nb=[value]\n=x\nnothing", settings);
     addSettings("a=-12\nb=FALSE\nc=false\nd=\n", settings);
     std::string text;

@@ -40,13 +40,12 @@ TEST(Session, SaysWhyADeliveryGotNothing) {
     ASSERT_TRUE(other);
     EXPECT_EQ(other->reason, Silence::OtherControl);
     EXPECT_EQ(other->text(), "(the component sent nothing: that is another panel or control "
-                             "than the tile's ('1' 'MyContact_Tile'))");
+                             "than the one it puts ('1' 'MyContact_Tile'))");
     apply(session, "parent sendGPI=false");
     EXPECT_EQ(silenceOf(session, "press 1 MyContact_Tile")->reason, Silence::PressIgnored);
     EXPECT_EQ(silenceOf(session, "advance 5")->reason, Silence::NoTimerDue);
     EXPECT_EQ(silenceOf(session, "press 1 MyContact_Tile")->text(),
-              "(the component sent nothing: the component ignored it, as a tile that does not "
-              "switch on a press does)");
+              "(the component sent nothing: the component did not act on the press)");
     session.end();
 }
 

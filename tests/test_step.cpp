@@ -26,6 +26,11 @@ TEST(Step, ReadsEachKindIntoItsFields) {
     const Setting panel =
         std::get<steps::ExpectPanel>(read("expect panel text=Studio A=x").kind).setting;
     EXPECT_EQ(panel, (Setting{"text", "Studio A=x"}));
+    EXPECT_EQ(std::get<steps::ExpectPanel>(read("expect panel statesheet unset").kind).setting,
+              (Setting{"statesheet", "", true}));
+    // A property named "unset", and a value that ends with the word, are settings as before.
+    EXPECT_EQ(std::get<steps::ExpectPanel>(read("expect panel unset=a unset").kind).setting,
+              (Setting{"unset", "a unset"}));
     const auto press = std::get<steps::Press>(read("press 1 My\\x41").kind);
     EXPECT_EQ(press.panel, "1");
     EXPECT_EQ(press.control, "MyA");
@@ -39,11 +44,27 @@ TEST(Step, ReadsEachKindIntoItsFields) {
 }
 
 TEST(Step, RejectsMalformedLinesWithAReason) {
-    for (const char* bad :
-         {"press 1", "report 1 2", "report a b c", "tick", "advance -1", "advance x", "message 2",
-          "delete now", "expect", "expect maybe", "expect panel text", "expect contact 1 2",
-          "frobnicate", "config", "report 1 2 99999999999", "press 1 2 3", "@ press 1 x", "@b",
-          "@a/b press 1 x"}) {
+    for (const char* bad : {"press 1",
+                            "report 1 2",
+                            "report a b c",
+                            "tick",
+                            "advance -1",
+                            "advance x",
+                            "message 2",
+                            "delete now",
+                            "expect",
+                            "expect maybe",
+                            "expect panel text",
+                            "expect panel a b unset",
+                            "expect panel unset",
+                            "expect contact 1 2",
+                            "frobnicate",
+                            "config",
+                            "report 1 2 99999999999",
+                            "press 1 2 3",
+                            "@ press 1 x",
+                            "@b",
+                            "@a/b press 1 x"}) {
         std::string error;
         EXPECT_FALSE(parseStep(bad, 7, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -79,6 +100,7 @@ TEST(Step, FormatAndParseRoundTrip) {
     add(steps::Advance{{0}});
     add(steps::Advance{{1500}});
     add(steps::ExpectPanel{{"a=b", "=c\\"}});
+    add(steps::ExpectPanel{{"a b=", "", true}});
     add(steps::ExpectAnswer{""});
     add(steps::ExpectDebug{"line\nfeed\r\x01"});
     add(steps::ExpectContact{-1, 2147483647, -2147483647 - 1});

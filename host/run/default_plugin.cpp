@@ -93,8 +93,8 @@ PluginChoice defaultPluginFor(const std::string& scenario,
         for (const PluginCandidate& c : candidates)
             if (c.name == component) return {c.path, ""};
         return {"", "the scenario is " + component + "'s, and no " + component + pluginExtension +
-                        " is built" + (candidates.empty() ? "" : " (there are: " +
-                                                                     names(candidates) + ")") +
+                        " is built" +
+                        (candidates.empty() ? "" : " (there are: " + names(candidates) + ")") +
                         "; give --plugin FILE or a 'load FILE' step"};
     }
     if (candidates.size() == 1) return {candidates.front().path, ""};

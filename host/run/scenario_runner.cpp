@@ -220,12 +220,8 @@ RunResult runScenario(ScenarioInput& in, const std::string& name, const RunOptio
 }
 
 nlohmann::json runOptionsToJson(const RunOptions& o) {
-    return {{"plugin", o.plugin},
-            {"noPlugin", o.noPlugin},
-            {"config", o.config},
-            {"quiet", o.quiet},
-            {"interactive", o.interactive},
-            {"stepSeconds", o.stepSeconds}};
+    return {{"plugin", o.plugin}, {"noPlugin", o.noPlugin},       {"config", o.config},
+            {"quiet", o.quiet},   {"interactive", o.interactive}, {"stepSeconds", o.stepSeconds}};
 }
 
 RunOptions runOptionsFromJson(const nlohmann::json& j) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include <csignal>
+#include <map>
+#include <set>
 
 using nlohmann::json;
 
@@ -41,6 +43,23 @@ json view(Session& session) {
         json bound = json::array();
         for (const auto& [device, first, last] : h.registrations())
             bound.push_back({device, first, last});
+        // The last of each notification it sent ("NAME=VALUE"), in the order they first came.
+        json notifications = json::array();
+        for (const std::string& n : h.notifications) {
+            const std::string name = n.substr(0, n.find('='));
+            const std::string value = n.size() > name.size() ? n.substr(name.size() + 1) : "";
+            auto known = std::find_if(notifications.begin(), notifications.end(),
+                                      [&](const json& j) { return j["name"] == name; });
+            if (known == notifications.end())
+                notifications.push_back({{"name", name}, {"value", value}});
+            else
+                (*known)["value"] = value;
+        }
+        json properties = json::object();
+        if (auto panel = h.panels.find(h.lastPanel); panel != h.panels.end())
+            if (auto control = panel->second.find(h.lastControl); control != panel->second.end())
+                for (const auto& [name, value] : control->second)
+                    properties[name] = value;
         tiles.push_back({
             {"name", m.name},
             {"alive", h.alive()},
@@ -53,25 +72,39 @@ json view(Session& session) {
             {"panel", h.lastPanel},
             {"control", h.lastControl},
             {"notify", h.notifications.empty() ? json(nullptr) : json(notify)},
-            {"report", notify == "GPIvalue=1"   ? "on"
-                       : notify == "GPIvalue=0" ? "off"
-                                                : "no report yet"},
+            {"notifications", notifications},
+            {"properties", properties},
             {"instance", h.lastLookup},
             {"bound", bound},
             {"reports", h.reportsDelivered},
         });
     }
+    // The facility's contacts: those it knows a state of, and every contact of every range a
+    // component registered (at most 64 of a range), each named by the instances that stand for
+    // it: an instance's own contact, and those after it in a range registered from it.
+    const Facility& facility = session.facility();
+    std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> known = facility.contacts();
+    std::map<std::pair<std::int32_t, std::int32_t>, std::set<std::string>> names;
+    for (const Session::Member& m : session.members())
+        for (const auto& [device, first, last] : m.host->registrations())
+            for (std::int64_t c = first; c <= last && c < std::int64_t{first} + 64; ++c) {
+                const auto where = std::make_pair(device, static_cast<std::int32_t>(c));
+                known.emplace(where, facility.state(where.first, where.second));
+                for (const auto& [name, instance] : facility.instances)
+                    if (!instance.reply && instance.device == device && instance.contact == first)
+                        names[where].insert(name);
+            }
     json contacts = json::array();
-    for (const auto& [where, state] : session.facility().contacts()) {
-        json names = json::array();
-        for (const auto& [name, instance] : session.facility().instances)
+    for (const auto& [where, state] : known) {
+        std::set<std::string>& named = names[where];
+        for (const auto& [name, instance] : facility.instances)
             if (!instance.reply && instance.device == where.first &&
                 instance.contact == where.second)
-                names.push_back(name);
+                named.insert(name);
         contacts.push_back({{"device", where.first},
                             {"contact", where.second},
                             {"state", state},
-                            {"names", names}});
+                            {"names", json(std::vector<std::string>(named.begin(), named.end()))}});
     }
     json instances = json::array();
     for (const auto& [name, instance] : session.facility().instances)

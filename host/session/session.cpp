@@ -53,10 +53,11 @@ std::string Silence::text() const {
         ": that contact is not registered",
         ": no report was delivered yet",
         "", // OtherControl: its own words
-        ": the component ignored it, as a tile that does not switch on a press does",
+        ": the component did not act on the press",
     };
     if (reason == OtherControl)
-        return "(the component sent nothing: that is another panel or control than the tile's ('" +
+        return "(the component sent nothing: that is another panel or control than the one it "
+               "puts ('" +
                panel + "' '" + control + "'))";
     return std::string("(the component sent nothing") + why[reason] + ")";
 }
@@ -467,11 +468,13 @@ void Session::run(const steps::ExpectPanel& s, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     const std::string& name = s.setting.property;
     const std::string* set = m->host->property(name);
-    // As the button view shows it: a button until the component says otherwise.
+    // As the button view shows it: a button until the component says otherwise (but "unset"
+    // asks whether it was put at all).
     static const std::string button = "button";
-    if (!set && name == "style") set = &button;
-    const std::string actual = set ? name + "=" + escape(*set) : "(not set)";
-    const std::string wanted = name + "=" + escape(s.setting.value);
+    if (!set && name == "style" && !s.setting.unset) set = &button;
+    const std::string actual = set ? name + "=" + escape(*set) : name + " unset";
+    const std::string wanted =
+        s.setting.unset ? name + " unset" : name + "=" + escape(s.setting.value);
     if (actual != wanted) mismatch(failures, "panel property", wanted, actual);
 }
 

@@ -54,7 +54,7 @@ struct Silence {
         OtherContact,  // a report of a contact it did not register
         NoReportYet,   // a press before any report was delivered
         OtherControl,  // a press of another panel or control than its own
-        PressIgnored,  // a press it ignored, as a tile that does not switch on a press does
+        PressIgnored,  // a press on its own control that it did not act on
     } reason = Nothing;
     std::string panel, control; // OtherControl: the component's own
     // "(the component sent nothing: ...)", as the transcript shows it.

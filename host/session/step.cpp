@@ -148,6 +148,13 @@ bool readField(Setting& field, const StepRow& row, const std::string& rest, std:
     const std::string text = rest.substr(at);
     at = rest.size();
     const std::size_t eq = text.find('=');
+    static const std::string unset = " unset";
+    if (eq == std::string::npos && text.size() > unset.size() &&
+        text.compare(text.size() - unset.size(), unset.size(), unset) == 0 &&
+        text.find(' ') == text.size() - unset.size()) {
+        field.unset = true;
+        return unescape(text.substr(0, text.size() - unset.size()), field.property, error);
+    }
     if (eq == std::string::npos) return expected(row, error);
     return unescape(text.substr(0, eq), field.property, error) &&
            unescape(text.substr(eq + 1), field.value, error);
@@ -174,8 +181,10 @@ std::string writeField(const std::string& field) {
 std::string writeField(const Setting& field) {
     std::string property;
     for (char c : escape(field.property))
-        property += c == '=' ? std::string("\\x3d") : std::string(1, c);
-    return " " + property + "=" + escape(field.value);
+        property += c == '='   ? std::string("\\x3d")
+                    : c == ' ' ? std::string("\\x20")
+                               : std::string(1, c);
+    return field.unset ? " " + property + " unset" : " " + property + "=" + escape(field.value);
 }
 
 // A row's reading and writing, made from the fields of its step.
@@ -292,8 +301,10 @@ std::vector<StepRow> makeRows() {
         row<s::ExpectNothing>("expect nothing", "expect nothing",
                               "the step did nothing more than the expectations before this one",
                               N::Nothing),
-        row<s::ExpectPanel>("expect panel", "expect panel PROPERTY=VALUE",
-                            "the property of the control the component last put", N::Plugin),
+        row<s::ExpectPanel>("expect panel", "expect panel PROPERTY=VALUE | PROPERTY unset",
+                            "the property of the control the component last put, or that it "
+                            "never put it",
+                            N::Plugin),
         row<s::ExpectContact>("expect contact", "expect contact DEVICE CONTACT STATE",
                               "the facility's state of that contact", N::Plugin),
         row<s::ExpectEnded>("expect ended", "expect ended", "the component has sent AS",

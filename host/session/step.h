@@ -28,9 +28,13 @@ struct Milliseconds {
     std::int64_t ms = 0;
     bool operator==(const Milliseconds& o) const { return ms == o.ms; }
 };
+// PROPERTY=VALUE, or "PROPERTY unset": a property that was never put.
 struct Setting {
     std::string property, value;
-    bool operator==(const Setting& o) const { return property == o.property && value == o.value; }
+    bool unset = false;
+    bool operator==(const Setting& o) const {
+        return property == o.property && value == o.value && unset == o.unset;
+    }
 };
 
 #define STEP_FIELDS(...)                                                                           \

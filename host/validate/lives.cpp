@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <iterator>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 std::int32_t Randomness::number() {
     switch (below(6)) {
@@ -57,9 +57,9 @@ std::string Randomness::value(ComponentWords::Kind kind) {
 }
 
 std::string Randomness::parentText(const std::vector<std::string>& names) {
-    const std::vector<ComponentWords::Setting>& settings = words_.settings;
+    const std::vector<ComponentWords::Entry>& settings = words_.settings;
     const int known = static_cast<int>(settings.size());
-    const auto setting = [&]() -> const ComponentWords::Setting& {
+    const auto setting = [&]() -> const ComponentWords::Entry& {
         return settings[static_cast<std::size_t>(below(known))];
     };
     switch (below(8)) {
@@ -71,13 +71,16 @@ std::string Randomness::parentText(const std::vector<std::string>& names) {
                names[static_cast<std::size_t>(below(static_cast<int>(names.size())))];
     case 3: // a query: of a name it knows, of all, or of anything
         return std::string("return") + (below(5) ? "=" : "") +
-               (known > 0 && below(2) ? setting().name : below(2) ? "all" : text());
+               (known > 0 && below(2) ? setting().name
+                : below(2)            ? "all"
+                                      : text());
     case 4:
         return below(2) ? "_events" : "_commands";
     default: { // a setting it knows, with a value of its kind (or not), or a name it does not
         if (known == 0 || below(6) == 0) return text() + "=" + text();
-        const ComponentWords::Setting& s = setting();
-        return s.name + (below(8) ? "=" : "") + value(below(5) ? s.kind : ComponentWords::Kind::Text);
+        const ComponentWords::Entry& s = setting();
+        return s.name + (below(8) ? "=" : "") +
+               value(below(5) ? s.kind : ComponentWords::Kind::Text);
     }
     }
 }
@@ -118,8 +121,9 @@ Life randomLife(Randomness& rnd) {
             // contact of the range it registers, and the one after.
             std::int32_t device = rnd.number(), contact = rnd.number();
             if (rnd.below(2)) {
-                const auto at = std::next(life.facility.instances.begin(),
-                                          rnd.below(static_cast<int>(life.facility.instances.size())));
+                const auto at =
+                    std::next(life.facility.instances.begin(),
+                              rnd.below(static_cast<int>(life.facility.instances.size())));
                 device = at->second.device;
                 contact = at->second.contact + rnd.below(rnd.words().contactsPerInstance + 1);
             }
@@ -168,7 +172,7 @@ Life randomLife(Randomness& rnd) {
     return life;
 }
 
-void addSettings(const std::string& answer, std::vector<ComponentWords::Setting>& settings) {
+void addSettings(const std::string& answer, std::vector<ComponentWords::Entry>& settings) {
     std::size_t at = 0;
     while (at < answer.size()) {
         std::size_t end = answer.find('\n', at);
@@ -184,7 +188,7 @@ void addSettings(const std::string& answer, std::vector<ComponentWords::Setting>
         else if (!value.empty() && value.find_first_not_of("-0123456789") == std::string::npos)
             kind = ComponentWords::Kind::Number;
         auto known = std::find_if(settings.begin(), settings.end(),
-                                  [&](const ComponentWords::Setting& s) { return s.name == name; });
+                                  [&](const ComponentWords::Entry& s) { return s.name == name; });
         if (known == settings.end())
             settings.push_back({name, kind});
         else if (kind != ComponentWords::Kind::Text) // "[value]" says nothing of the kind

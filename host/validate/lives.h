@@ -20,11 +20,11 @@
 // registers when it binds to an instance.
 struct ComponentWords {
     enum class Kind { Truth, Number, Text };
-    struct Setting {
+    struct Entry {
         std::string name;
         Kind kind;
     };
-    std::vector<Setting> settings;
+    std::vector<Entry> settings;
     std::vector<std::string> events;
     std::vector<std::pair<std::string, std::string>> controls; // panel, control
     std::int32_t contactsPerInstance = 1;
@@ -34,7 +34,7 @@ struct ComponentWords {
 ComponentWords learnWords(const Plugin& plugin);
 // The settings of answers such as "a=true\nb=[value]": each line's name, and the kind its
 // value reads as.
-void addSettings(const std::string& answer, std::vector<ComponentWords::Setting>& settings);
+void addSettings(const std::string& answer, std::vector<ComponentWords::Entry>& settings);
 
 // Random numbers and texts of the kinds a host may pass, and parent commands, presses and
 // reports drawn from what the component says it knows, mixed with random ones.

@@ -1,7 +1,7 @@
 // The web panel of `vorn-host serve`, in Debian's Chromium driven by playwright-core.
 // Environment: VORN_HOST and VORN_RUN (the command that serves and the one that replays, words
 // split on '|': a Linux vorn-host, or wine and vorn-host.exe), VORN_PLUGIN, VORN_CRASH_PLUGIN,
-// VORN_HANG_PLUGIN,
+// VORN_HANG_PLUGIN, VORN_LAMP_PLUGIN (a component other than the contact tile),
 // SCREENSHOT (where the README's picture is written, if anywhere), CHROMIUM.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -301,5 +301,26 @@ test('the transcript shows all tiles, or one', async () => {
   const tiles = await lines.evaluateAll((ls) => [...new Set(ls.map((l) => l.dataset.tile))]);
   assert.ok(tiles.every((t) => t === 'other' || t === ''), tiles.join(','));
   await page.getByLabel('show the transcript of').selectOption('*');
+  await page.close();
+});
+
+test('any component is drawn from what it does: its notifications, every contact it registered', async () => {
+  const lamp = await serve(['--plugin', process.env.VORN_LAMP_PLUGIN, '--config', join(here, 'lamp.ini')]);
+  const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+  await page.goto(lamp.url);
+  await pause(page);
+  const card = page.locator('.card[data-tile="cam"]');
+  await card.getByText('CamA (device 12 contacts 3-4)').waitFor();
+  await card.getByText('12/3 off, 12/4 off').waitFor();
+  await card.getByText('last TALLY').waitFor();
+  await card.getByText('idle', { exact: true }).waitFor();
+  // The second contact of the range is named by no instance of its own, and flips too.
+  const preview = page.getByRole('switch', { name: 'device 12 contact 4' });
+  await preview.click();
+  await card.getByText('12/3 off, 12/4 on').waitFor();
+  await card.getByText('preview', { exact: true }).waitFor();
+  // A press it does not act on is said without any component's setting names.
+  await page.locator('#tile-cam').click();
+  await card.getByText('ignored: the component did not act on the press').waitFor();
   await page.close();
 });

@@ -100,8 +100,8 @@ public:
 #elif defined(VORN_FAULT_WORDS)
         if (text && host_ && std::strcmp(text, "dimmer=0") == 0)
             host_->send("HN 'dark", VORN_SEND_COMMAND);
-        const char* words = !text                                 ? nullptr
-                            : std::strcmp(text, "_commands") == 0 ? "dimmer=[value]"
+        const char* words = !text                                  ? nullptr
+                            : std::strcmp(text, "_commands") == 0  ? "dimmer=[value]"
                             : std::strcmp(text, "return=all") == 0 ? "dimmer=50"
                                                                    : nullptr;
         if (words) {

@@ -176,7 +176,7 @@ const silenceWords = {
   'other-contact': 'ignored: not its contact',
   'no-report-yet': 'ignored: no report yet',
   'other-control': 'ignored: another panel or control',
-  'press-ignored': 'ignored: presses do not switch it',
+  'press-ignored': 'ignored: the component did not act on the press',
   'no-timer-due': 'ignored: no timer fell due',
   'nothing': 'ignored: the component did nothing',
 };
@@ -264,12 +264,18 @@ function renderTile(t) {
   fact(dl, 'component', t.alive ? 'alive' : t.created ? 'deleted' : 'not created');
   fact(dl, 'bound', bound.length ? `${t.instance || '?'} (${bound.join(', ')})` : 'not bound');
   if (t.bound.length) {
-    const [d, f] = t.bound[0];
-    fact(dl, 'at the facility', contactState(d, f) ? 'on' : 'off');
+    const states = boundContacts(t).map(([d, c]) => `${d}/${c} ${contactState(d, c) ? 'on' : 'off'}`);
+    fact(dl, 'at the facility', states.join(', '));
   }
-  fact(dl, 'last GPIvalue', t.notify === null ? '-' : t.notify.replace('GPIvalue=', ''));
-  fact(dl, 'shows', t.report);
-  fact(dl, 'style', t.style === null ? 'button' : t.style);
+  // What it told the panel: the last value of each notification it sent, by name.
+  if (t.notifications.length) {
+    for (const n of t.notifications) fact(dl, `last ${n.name}`, n.value);
+  } else {
+    fact(dl, 'notified', 'nothing yet');
+  }
+  fact(dl, 'style', t.style === null ? 'button (not set)' : t.style);
+  const others = Object.entries(t.properties).filter(([k]) => !['text', 'style', 'stylesheet', 'statesheet'].includes(k));
+  if (others.length) fact(dl, 'properties', others.map(([k, v]) => `${k}=${v}`).join('; '));
   const sheets = [qtSheetToCss(t.stylesheet, el.id), qtSheetToCss(t.statesheet, el.id)];
   const unshown = sheets.flatMap((s) => s.unshown);
   const parts = [card];
@@ -421,9 +427,16 @@ function render() {
   $('crash-text').textContent = state.crash || '';
 }
 
+// Every contact of the ranges a tile registered (at most 64 of a range, as the server lists).
+function boundContacts(t) {
+  const all = [];
+  for (const [d, f, l] of t.bound) for (let c = f; c <= l && c < f + 64; c++) all.push([d, c]);
+  return all;
+}
+
 // The facility's states of the contacts a tile is bound to, which its card shows.
 function contactsOf(t) {
-  return t.bound.map(([d, f]) => contactState(d, f));
+  return boundContacts(t).map(([d, c]) => contactState(d, c));
 }
 
 function take(s) {
