@@ -62,7 +62,7 @@ test('each tile is drawn with its label, its looks and what it stands for', asyn
   assert.deepEqual(look, ['rgb(128, 128, 128)', '6px']);
   const card = page.locator('.card[data-tile="one"]');
   await assert.doesNotReject(card.getByText('A (device 12 contact 3)').waitFor());
-  await assert.doesNotReject(card.getByText('off', { exact: true }).first().waitFor());
+  await assert.doesNotReject(card.getByText('12/3 off', { exact: true }).waitFor());
   if (process.env.SCREENSHOT) await page.screenshot({ path: process.env.SCREENSHOT, fullPage: true });
   await page.close();
 });
@@ -73,7 +73,7 @@ test('a click or a key presses a tile; both tiles on the contact follow; the tra
   await page.locator('#tile-one').click();
   await transcript(page).getByText('-> GS 12 3 1 1').first().waitFor();
   await page.waitForFunction(() => getComputedStyle(document.getElementById('tile-one')).backgroundColor === 'rgb(255, 0, 0)');
-  await page.locator('.card[data-tile="two"]').getByText('on', { exact: true }).first().waitFor();
+  await page.locator('.card[data-tile="two"]').getByText('12/3 on', { exact: true }).waitFor();
   await page.locator('#tile-one').focus();
   await page.keyboard.press('Enter');
   await transcript(page).getByText('-> GS 12 3 0 1').first().waitFor();
@@ -85,7 +85,7 @@ test('a click or a key presses a tile; both tiles on the contact follow; the tra
   await tapped.goto(panel.url);
   await tapped.locator('#tile-two').tap();
   await transcript(tapped).getByText('@two press 1 MyContact_Tile').waitFor();
-  await tapped.locator('.card[data-tile="one"]').getByText('on', { exact: true }).first().waitFor();
+  await tapped.locator('.card[data-tile="one"]').getByText('12/3 on', { exact: true }).waitFor();
   await touch.close();
 });
 
@@ -93,7 +93,7 @@ test('a press the tile ignores says why', async () => {
   const page = await openPanel(panel);
   await pause(page);
   await page.locator('#tile-other').click();
-  await page.locator('.card[data-tile="other"]').getByText('ignored: presses do not switch it').waitFor();
+  await page.locator('.card[data-tile="other"]').getByText('ignored: the component did not act on the press').waitFor();
   await page.getByLabel('new tile name').fill('fresh');
   await page.getByRole('button', { name: 'Create tile' }).click();
   await page.locator('#tile-fresh').waitFor();
