@@ -103,9 +103,10 @@ dist: windows
 bench:
 	@cmake/install-deps.sh bench
 	@cmake -S . -B $(BUILD) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target bench_messages bench_config Contact_Tile >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target bench_messages bench_config bench_components >/dev/null
 	@$(BUILD)/bench/bench_config
 	@$(BUILD)/bench/bench_messages
+	@$(BUILD)/bench/bench_components
 
 # The web panel's costs: click to transcript line, and vorn-host's CPU with 200 tiles polling
 # in real time (about a minute; needs the browser tests' Chromium and playwright-core).

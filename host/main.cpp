@@ -42,8 +42,8 @@ could not be written.
 const char* const examples = R"(
 examples:
   vorn-host run examples/demo.vorn
-  vorn-host run --plugin build/panels/components/Contact_Tile/Contact_Tile.so -
-  vorn-host validate --seed 7 build/panels/components/Contact_Tile/Contact_Tile.so
+  vorn-host run --plugin build/panels/components/NAME/NAME.so -
+  vorn-host validate --seed 7 build/panels/components/NAME/NAME.so
   vorn-host serve --config examples/vorn.ini
 Options take their value as "--name value" or "--name=value"; "--" ends the options.
 )";
