@@ -41,7 +41,7 @@ could not be written.
 
 const char* const examples = R"(
 examples:
-  vorn-host run examples/demo.vorn
+  vorn-host run --plugin build/panels/components/Contact_Tile/Contact_Tile.so examples/demo.vorn
   vorn-host run --plugin build/panels/components/NAME/NAME.so -
   vorn-host validate --seed 7 build/panels/components/NAME/NAME.so
   vorn-host serve --config examples/vorn.ini

@@ -127,7 +127,7 @@ public:
         return nullptr;
     }
 };
-Host host;
+Host* host = nullptr; // the one of vorn_entry (a global object would need atexit)
 
 void parent(vorn_client_callback* component, const char* text) {
     char* answer = component->dispatch(const_cast<char*>(text), 3);
@@ -217,7 +217,7 @@ vorn_client_callback* load(const char* file) {
         printf("FAIL %s does not export load_vorn_client_script\n", file);
         ExitProcess(2);
     }
-    return make(&host, "C:\\panels");
+    return make(host, "C:\\panels");
 }
 
 void liveContactTile() {
@@ -287,6 +287,8 @@ const Life lives[] = {
 
 extern "C" int vorn_entry() {
     AddVectoredExceptionHandler(1, catchDebugText);
+    Host theHost;
+    host = &theHost;
     int failedLives = 0;
     for (const Life& life : lives) {
         const int problemsBefore = problems;
