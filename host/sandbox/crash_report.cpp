@@ -124,6 +124,9 @@ LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
         e.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && e.NumberParameters >= 2 &&
         wasTakenBack(reinterpret_cast<const void*>(e.ExceptionInformation[1]), kind);
     crashed(true, static_cast<unsigned long>(e.ExceptionCode), afterLoan ? &kind : nullptr);
+    // Reported: the process ends with the exception's code at once, rather than wait for a
+    // debugger or an error dialog that the system would start for it.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(e.ExceptionCode));
     return EXCEPTION_CONTINUE_SEARCH;
 }
 

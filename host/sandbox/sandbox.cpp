@@ -153,6 +153,9 @@ int runChild(int in, int out) {
     return 0;
 }
 
+// How long a child that reported its crash has to end before it is ended.
+constexpr int crashGraceSeconds = 3;
+
 // Says how long a child may go on: false once it has run past the whole limit, or sent nothing
 // for the hang limit; then the outcome says which.
 class Watch {
@@ -255,7 +258,7 @@ void SandboxChild::note(const SandboxMessage& m) {
 bool SandboxChild::receive(SandboxMessage& message, const SandboxLimits& limits) {
     if (!running_) return false;
     Watch watch(limits);
-    bool passedOn = false;
+    bool passedOn = false, crashed = false;
     for (;;) {
         while (takeMessage(pending_, message)) {
             watch.progressed();
@@ -263,11 +266,22 @@ bool SandboxChild::receive(SandboxMessage& message, const SandboxLimits& limits)
             if (type == "progress") continue;
             if (type == "crash" || type == "exit" || type == "hang") {
                 note(message);
+                // A child that reported its crash is ending: it has a moment for it, and a
+                // debugger the system starts for it (winedbg) cannot make the crash a hang.
+                if (type == "crash" && !crashed) {
+                    crashed = true;
+                    watch = Watch(SandboxLimits{0, crashGraceSeconds, false});
+                }
                 continue;
             }
             return true;
         }
         if (watch.expired(outcome_)) {
+            if (crashed) {
+                outcome_.kind = SandboxOutcome::Crashed;
+                outcome_.limit = SandboxOutcome::Whole;
+                outcome_.limitSeconds = 0;
+            }
             ended(true);
             return false;
         }
