@@ -204,7 +204,7 @@ const SandboxJobType panelJob{
 #ifndef _WIN32
         signal(SIGINT, SIG_IGN); // Ctrl-C is the server's, which ends this child in its turn
 #endif
-        servePanelSession(SessionOptions{job.value("plugin", ""), ""}, side);
+        servePanelSession(SessionOptions{job.value("plugin", ""), job.value("name", "")}, side);
     }};
 } // namespace
 
@@ -244,7 +244,9 @@ void Panel::note(const std::string& tile, const std::string& text, const std::st
 }
 
 bool Panel::startChild(std::string& error) {
-    if (child_.start(panelJob, {{"plugin", options_.session.plugin}}, "the web panel's session"))
+    if (child_.start(panelJob,
+                     {{"plugin", options_.session.plugin}, {"name", options_.session.name}},
+                     "the web panel's session"))
         return true;
     error = "cannot start the session's process: " + child_.outcome().describe();
     return false;

@@ -1,8 +1,10 @@
 #include "server.h"
 
 #include "crash_report.h"
+#include "facility.h"
 #include "page_assets.h"
 #include "panel.h"
+#include "step.h"
 
 #include <httplib.h>
 
@@ -20,11 +22,17 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #endif
 
 using nlohmann::json;
 
 namespace {
+
+bool fileIsThere(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
+}
 
 bool isLoopback(const std::string& address) {
     return address == "127.0.0.1" || address == "localhost" || address == "::1" ||
@@ -107,8 +115,24 @@ void text(httplib::Response& res, int status, const std::string& message) {
 } // namespace
 
 int serve(const ServeOptions& options) {
+    // What cannot be served stops here, as run stops for it: a plug-in that is not there, and
+    // a configuration with problems, each said with its file and line.
+    if (!fileIsThere(options.plugin)) {
+        std::cerr << "vorn-host: " << options.plugin << ": no such plug-in file\n";
+        return 2;
+    }
+    if (!options.config.empty()) {
+        Facility facility;
+        std::vector<ConfigProblem> problems;
+        facility.load(options.config, problems);
+        for (const ConfigProblem& p : problems)
+            std::cerr << escape(options.config) << (p.line > 0 ? ":" + std::to_string(p.line) : "")
+                      << ": " << p.text << " (--config)\n";
+        if (!problems.empty()) return 2;
+    }
     PanelOptions panelOptions;
-    panelOptions.session = SessionOptions{options.plugin, ""};
+    // A scenario given here names its files from its own folder, as run reads it.
+    panelOptions.session = SessionOptions{options.plugin, options.scenario};
     panelOptions.config = options.config;
     panelOptions.stepSeconds = options.stepSeconds;
     Panel panel(panelOptions);
