@@ -209,9 +209,10 @@ struct vorn_poll_timer {
 
 template <class Component> class vorn_component : public vorn_script_helper {
 public:
-    // The start (see the top of this file), called by vorn_create_component only. False when
-    // the panel's command cannot be made: nothing has been sent, and the component is deleted.
-    bool vorn_created();
+    // The start (see the top of this file), called by vorn_create_component only. When the
+    // panel's command cannot be made it throws before anything is sent, and the component is
+    // deleted.
+    void vorn_created();
 
 protected:
     vorn_component(HostClient* host, const char* path) : vorn_script_helper(host, path) {
@@ -317,14 +318,14 @@ private:
 
 // --- templates -----------------------------------------------------------------------------
 
-template <class Component> bool vorn_component<Component>::vorn_created() {
+template <class Component> void vorn_component<Component>::vorn_created() {
     // Everything that needs memory comes first: a component that cannot be made sends nothing.
     const vorn_control& control = Component::panelControl;
     const vorn_command_text show = panelShowText(control.panel, control.layout, "");
     timerStart(Component::pollTimer.id, Component::pollTimer.periodMs);
     started_ = true;
     panelShow(show);
-    return vorn_script_helper::vorn_created();
+    vorn_script_helper::vorn_created();
 }
 
 template <std::size_t Events, class... Rows>

@@ -20,10 +20,7 @@ vorn_client_callback* vorn_create_component(HostClient* host, const char* path) 
     Component* component = nullptr;
     try {
         component = new (std::nothrow) Component(host, path);
-        if (component && !component->vorn_created()) {
-            delete component;
-            return nullptr;
-        }
+        if (component) component->vorn_created();
         return component;
     } catch (...) {
         delete component;

@@ -25,13 +25,11 @@ public:
     char* VORN_THISCALL dispatch(void* data, int type) override;
 
     // Called by vorn_create_component once the component is whole: from then on its end
-    // always sends "AS". Returns false when the component cannot start (see vorn_component);
-    // it is then deleted, and its end says nothing. A component whose constructor throws
-    // says nothing at its end either.
-    bool vorn_created() {
+    // always sends "AS". A component whose constructor throws, or that cannot start (see
+    // vorn_component), is deleted, and says nothing at its end.
+    void vorn_created() {
         created_ = true;
         neverStarted_ = false;
-        return true;
     }
 
 protected:

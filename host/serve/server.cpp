@@ -4,6 +4,7 @@
 #include "facility.h"
 #include "page_assets.h"
 #include "panel.h"
+#include "plugin.h"
 #include "step.h"
 
 #include <httplib.h>
@@ -22,17 +23,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #endif
 
 using nlohmann::json;
 
 namespace {
-
-bool fileIsThere(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
-}
 
 bool isLoopback(const std::string& address) {
     return address == "127.0.0.1" || address == "localhost" || address == "::1" ||
@@ -117,7 +112,7 @@ void text(httplib::Response& res, int status, const std::string& message) {
 int serve(const ServeOptions& options) {
     // What cannot be served stops here, as run stops for it: a plug-in that is not there, and
     // a configuration with problems, each said with its file and line.
-    if (!fileIsThere(options.plugin)) {
+    if (!pluginFileExists(options.plugin)) {
         std::cerr << "vorn-host: " << options.plugin << ": no such plug-in file\n";
         return 2;
     }

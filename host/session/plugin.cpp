@@ -16,15 +16,13 @@
 #include <unistd.h>
 #endif
 
-namespace {
-bool fileExists(const std::string& path) {
+bool pluginFileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
 }
-} // namespace
 
 bool Plugin::open(const std::string& path, std::string& error) {
-    if (!fileExists(path)) {
+    if (!pluginFileExists(path)) {
         error = path + ": no such plug-in file";
         return false;
     }

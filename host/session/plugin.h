@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// Whether a plug-in file is there to load: a regular file (not a folder) at the path.
+bool pluginFileExists(const std::string& path);
+
 class Plugin {
 public:
     Plugin() = default;

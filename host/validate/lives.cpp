@@ -172,13 +172,24 @@ Life randomLife(Randomness& rnd) {
     return life;
 }
 
-void addSettings(const std::string& answer, std::vector<ComponentWords::Entry>& settings) {
-    std::size_t at = 0;
-    while (at < answer.size()) {
-        std::size_t end = answer.find('\n', at);
-        if (end == std::string::npos) end = answer.size();
-        const std::string line = answer.substr(at, end - at);
+namespace {
+
+// The lines of an answer, its line feeds taken away.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(at, end - at));
         at = end + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+void addSettings(const std::string& answer, std::vector<ComponentWords::Entry>& settings) {
+    for (const std::string& line : linesOf(answer)) {
         const std::size_t equals = line.find('=');
         if (equals == 0 || equals == std::string::npos) continue;
         const std::string name = line.substr(0, equals), value = line.substr(equals + 1);
@@ -213,14 +224,8 @@ ComponentWords learnWords(const Plugin& plugin) {
     answers.resize(3);
     addSettings(answers[0], words.settings);
     addSettings(answers[2], words.settings);
-    std::size_t at = 0;
-    while (at < answers[1].size()) {
-        std::size_t end = answers[1].find('\n', at);
-        if (end == std::string::npos) end = answers[1].size();
-        const std::string line = answers[1].substr(at, end - at);
+    for (const std::string& line : linesOf(answers[1]))
         if (!line.empty()) words.events.push_back(line.substr(0, line.find('=')));
-        at = end + 1;
-    }
     for (const auto& [panel, controls] : host.panels)
         for (const auto& control : controls)
             words.controls.emplace_back(panel, control.first);
