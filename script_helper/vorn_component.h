@@ -23,10 +23,12 @@
 //     }
 //
 // What the kit does from that:
-// - Creation is two-phase, and the types hold it: a constructor has no way to reach the host
-//   before the object is whole. vorn_create_component constructs the component (its members,
-//   nothing sent), then starts it: the start prepares everything that needs memory, then sends
-//   "ET id period" and "PS 'panel' 'layout'". A component that fails before that sends nothing.
+// - Creation is two-phase: vorn_create_component constructs the component, then starts it;
+//   the start prepares everything that needs memory, then sends "ET id period" and
+//   "PS 'panel' 'layout'". The start is the kit's and the handlers come only after it; that a
+//   constructor sets up members and sends nothing is this rule, not something the types can
+//   stop. A component that fails before its start (a constructor that throws, a panel command
+//   that cannot be made) is deleted and sends nothing at all, not even "AS".
 // - Parent commands are answered from the vocabulary: settings are parsed by kind and applied,
 //   "return=all", "return=NAME", "_events" and "_commands" are made from the same rows. The
 //   table is constant data the compiler sees whole: answering costs what the same tests
