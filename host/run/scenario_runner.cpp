@@ -13,7 +13,10 @@ class Runner {
 public:
     Runner(const std::string& name, const RunOptions& options, std::ostream& out, std::ostream& err)
         : name_(name), options_(options), out_(out), err_(err),
-          session_(SessionOptions{options.plugin, name, options.noPlugin}) {}
+          // A file is strict; steps typed or piped are looked at as they run, and a recording
+          // writes what the steps did as the expectations that hold them.
+          session_(SessionOptions{options.plugin, name, options.noPlugin,
+                                  name != "-" && !options.record}) {}
 
     RunResult run(ScenarioInput& in) {
         if (!options_.config.empty()) {
@@ -27,6 +30,8 @@ public:
             runFile(in);
         if (interrupted() && !options_.quiet)
             out_ << name_ << ": interrupted (Ctrl-C): the run ends here\n";
+        // What the last steps did is accounted for too, unless the run stopped short.
+        if (!interrupted() && !result_.malformed) report(session_.closeGroup(), lastLine_);
         // The components are ended, their teardown shown, however the run ends.
         crashReportLimit(options_.stepSeconds);
         finish();
@@ -127,7 +132,7 @@ private:
     // What the step made each component do; with several, each under its name.
     void show(const Step& step) {
         for (const Session::Member& m : session_.members()) {
-            const std::string shown = transcript(*m.host);
+            const std::string shown = transcript(*m.host, m.stepStart);
             if (shown.empty()) continue;
             if (!m.name.empty()) out_ << "  @" << m.name << ":\n";
             out_ << shown;
@@ -153,8 +158,8 @@ private:
     // Reports what a step found; false when one of them is fatal.
     bool report(const std::vector<StepFailure>& failures, int line) {
         bool ok = true;
-        const std::string at = name_ + ":" + std::to_string(line);
         for (const StepFailure& f : failures) {
+            const std::string at = name_ + ":" + std::to_string(f.line ? f.line : line);
             if (f.fatal()) {
                 fatal(f.where.empty() ? at : f.where, f.message);
                 ok = false;

@@ -31,6 +31,14 @@ std::string describe(const HostEvent* e) {
     return e->text;
 }
 
+// Strict: the line of the step of the group that made a member's event "index"; 0 unknown.
+int madeOn(const Session::Member& m, std::size_t index) {
+    int line = 0;
+    for (const auto& [start, at] : m.steps)
+        if (start <= index) line = at;
+    return line;
+}
+
 HostEvent answerEvent(const std::string& text, bool answered) {
     HostEvent e(HostEvent::Answer, text);
     e.hasReply = answered;
@@ -141,16 +149,17 @@ std::vector<StepFailure> Session::apply(const Step& step) {
                                                 : "no component " + step.component + " yet");
             return failures;
         }
+        expected_ = true;
         std::visit([&](const auto& kind) { run(kind, m, step, failures); }, step.kind);
         return failures;
     }
-    // Expectations look at what this step does; whatever the last step did that no
-    // expectation checked is passed over now, and so not kept: a long run keeps only the
-    // current step's events.
+    // Expectations look at what the steps since the last expectations did. Loose, only this
+    // step's events are kept: a long run on the page keeps no more.
+    if (expected_ || !options_.strict) failures = closeGroup();
     for (Member& m : members_) {
-        m.host->events.clear();
         m.host->panelChanged = false;
-        m.cursor = 0;
+        m.stepStart = m.host->events.size();
+        if (options_.strict) m.steps.emplace_back(m.stepStart, step.line);
     }
     if (row.needs != StepRow::Nothing && !plugin_) {
         if (options_.plugin.empty()) {
@@ -176,9 +185,41 @@ std::vector<StepFailure> Session::apply(const Step& step) {
         row.needs == StepRow::Component || std::holds_alternative<steps::Create>(step.kind)
             ? &member(step.component)
             : nullptr;
+    if (addressed && options_.strict && addressed->steps.empty())
+        addressed->steps.emplace_back(0, step.line);
     std::visit([&](const auto& kind) { run(kind, addressed, step, failures); }, step.kind);
     settle();
     checkContract(failures);
+    return failures;
+}
+
+std::vector<StepFailure> Session::closeGroup() {
+    std::vector<StepFailure> failures;
+    for (Member& m : members_) {
+        // One failure for each step, with all it did that no expectation checked, in order.
+        for (std::size_t i = m.cursor; options_.strict && i < m.host->events.size(); ++i) {
+            const HostEvent& e = m.host->events[i];
+            if (e.kind == HostEvent::Delivered || (e.kind == HostEvent::Answer && !e.hasReply))
+                continue;
+            const int line = madeOn(m, i);
+            if (!failures.empty() && failures.back().line == line &&
+                failures.back().what.find(called(m.name)) != std::string::npos) {
+                failures.back().actual += "\n            " + describe(&e);
+                continue;
+            }
+            StepFailure f;
+            f.what = "not accounted for" + called(m.name);
+            f.expected = "an expectation for each of these, or 'expect ...' to let them pass";
+            f.actual = describe(&e);
+            f.line = line;
+            failures.push_back(f);
+        }
+        m.host->events.clear();
+        m.cursor = 0;
+        m.stepStart = 0;
+        m.steps.clear();
+    }
+    expected_ = false;
     return failures;
 }
 
@@ -456,7 +497,23 @@ void Session::run(const steps::ExpectNoAnswer&, Member* m, const Step&,
 void Session::run(const steps::ExpectNothing&, Member* m, const Step&,
                   std::vector<StepFailure>& failures) {
     const HostEvent* e = nextSkippingSilentAnswers(*m->host, m->cursor);
-    if (e) mismatch(failures, "mismatch", "nothing more", describe(e));
+    if (!e) return;
+    // Reported here once, with how many more there were, and not again when the group ends.
+    std::size_t more = 0;
+    for (std::size_t i = m->cursor + 1; i < m->host->events.size(); ++i) {
+        const HostEvent& other = m->host->events[i];
+        more += other.kind != HostEvent::Delivered &&
+                !(other.kind == HostEvent::Answer && !other.hasReply);
+    }
+    const int line = madeOn(*m, m->cursor);
+    mismatch(failures, "mismatch", "nothing more",
+             describe(e) + (more ? " (and " + std::to_string(more) + " more)" : "") +
+                 (line ? ", made by the step on line " + std::to_string(line) : ""));
+    m->cursor = m->host->events.size();
+}
+
+void Session::run(const steps::ExpectRest&, Member* m, const Step&, std::vector<StepFailure>&) {
+    m->cursor = m->host->events.size();
 }
 
 void Session::run(const steps::ExpectEnded&, Member* m, const Step&,
@@ -495,8 +552,8 @@ std::optional<Silence> Session::silence(const Step& step) const {
     if (!delivery || !m || !m->host->alive()) return std::nullopt;
     bool anything = false;
     for (const Member& each : members_)
-        for (const HostEvent& e : each.host->events) {
-            if (e.kind != HostEvent::Delivered) return std::nullopt;
+        for (std::size_t i = each.stepStart; i < each.host->events.size(); ++i) {
+            if (each.host->events[i].kind != HostEvent::Delivered) return std::nullopt;
             anything = true;
         }
     const EmulatedHost& host = *m->host;
@@ -519,9 +576,10 @@ std::optional<Silence> Session::silence(const Step& step) const {
 std::vector<Step> Session::expectations() const {
     std::vector<Step> out;
     for (const Member& m : members_) {
-        if (!m.host->alive() && m.host->events.empty()) continue;
+        if (!m.host->alive() && m.host->events.size() == m.stepStart) continue;
         auto add = [&](StepKind kind) { out.push_back(Step{std::move(kind), m.name, 0}); };
-        for (const HostEvent& e : m.host->events) {
+        for (std::size_t i = m.stepStart; i < m.host->events.size(); ++i) {
+            const HostEvent& e = m.host->events[i];
             switch (e.kind) {
             case HostEvent::Command:
                 add(steps::ExpectCommand{e.text});

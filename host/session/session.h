@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SessionOptions {
@@ -25,6 +26,10 @@ struct SessionOptions {
     std::string name;
     // When there is no plug-in: why, and what to do (empty: the usual advice).
     std::string noPlugin = {};
+    // Expectations account for everything: what the steps since the last expectations did and
+    // no expectation checked fails when the next step starts (and at closeGroup()). Otherwise
+    // it is passed over, as a person at a prompt or on the page wants.
+    bool strict = false;
 };
 
 // What a step found wrong. A mismatch is counted and the run goes on; a fatal error (a file that
@@ -38,6 +43,7 @@ struct StepFailure {
     std::string what, expected, actual; // a mismatch or a breach
     std::string where;
     std::string message;
+    int line = 0; // a mismatch found after the step it is about: that step's line
     bool fatal() const { return kind == Fatal; }
     // On one line: a breach as its rule's text, a mismatch with what was expected and what
     // came, a fatal error with where it is.
@@ -71,10 +77,14 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Runs one step. A step that is not an expectation first passes over what the step before
-    // it did that no expectation checked, then delivers everything it caused and checks the host
-    // contract. Comments do nothing.
+    // Runs one step. A step that is not an expectation first ends the group of steps before it
+    // when expectations followed them (strict: what none of them checked is a failure), then
+    // delivers everything it caused and checks the host contract. Comments do nothing.
     std::vector<StepFailure> apply(const Step& step);
+    // Ends the group of steps now: strict, each event no expectation checked is a mismatch on
+    // the line of the step that made it. The events are forgotten.
+    std::vector<StepFailure> closeGroup();
+    void setStrict(bool strict) { options_.strict = strict; }
     // Ends every live component, as a host does when it closes: the steps of endings(), in
     // turn, the events of the last one kept.
     std::vector<StepFailure> end();
@@ -88,8 +98,11 @@ public:
     struct Member {
         std::string name;
         std::unique_ptr<EmulatedHost> host;
-        std::size_t cursor = 0;   // the next event an expectation looks at
-        std::size_t reported = 0; // breaches reported so far
+        std::size_t cursor = 0;    // the next event an expectation looks at
+        std::size_t reported = 0;  // breaches reported so far
+        std::size_t stepStart = 0; // the first event of the last step
+        // Strict: where each step of the group began in the events, and its line.
+        std::vector<std::pair<std::size_t, int>> steps;
         bool created = false;
     };
     const std::deque<Member>& members() const { return members_; }
@@ -154,6 +167,7 @@ private:
     void run(const steps::ExpectPanel&, Member*, const Step&, std::vector<StepFailure>&);
     void run(const steps::ExpectContact&, Member*, const Step&, std::vector<StepFailure>&);
     void run(const steps::ExpectEnded&, Member*, const Step&, std::vector<StepFailure>&);
+    void run(const steps::ExpectRest&, Member*, const Step&, std::vector<StepFailure>&);
     void expectEvent(Member* m, const HostEvent& wanted, std::vector<StepFailure>& failures);
 
     SessionOptions options_;
@@ -163,6 +177,7 @@ private:
     Facility facility_;
     std::int64_t now_ = 0;
     std::deque<Member> members_; // a deque: a member stays where it is while others come
+    bool expected_ = false;      // an expectation ran since the last step
 };
 
 // What a host's events from "from" on look like in a transcript, a line each (with its line

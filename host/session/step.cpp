@@ -299,7 +299,7 @@ std::vector<StepRow> makeRows() {
         row<s::ExpectNotify>("expect notify", "expect notify TEXT", "the next command is HN 'TEXT'",
                              N::Nothing),
         row<s::ExpectNothing>("expect nothing", "expect nothing",
-                              "the step did nothing more than the expectations before this one",
+                              "the steps did nothing more than the expectations before this one",
                               N::Nothing),
         row<s::ExpectPanel>("expect panel", "expect panel PROPERTY=VALUE | PROPERTY unset",
                             "the property of the control the component last put, or that it "
@@ -309,6 +309,10 @@ std::vector<StepRow> makeRows() {
                               "the facility's state of that contact", N::Plugin),
         row<s::ExpectEnded>("expect ended", "expect ended", "the component has sent AS",
                             N::Nothing),
+        row<s::ExpectRest>("expect ...", "expect ...",
+                           "and anything else: what the steps did beyond the expectations before "
+                           "this one is not checked",
+                           N::Nothing),
     };
     return rows;
 }
@@ -358,7 +362,7 @@ bool isComponentNameCharacter(unsigned char c) {
 
 const std::vector<StepRow>& stepRows() {
     static const std::vector<StepRow> rows = makeRows();
-    static_assert(std::variant_size_v<StepKind> == 23, "one row for each kind of step");
+    static_assert(std::variant_size_v<StepKind> == 24, "one row for each kind of step");
     return rows;
 }
 
@@ -476,9 +480,11 @@ std::string scenarioHelp() {
         if (usage.rfind("#", 0) == 0) continue;
         if (!expectations && usage.rfind("expect", 0) == 0) {
             expectations = true;
-            help += "Expectations check, in order, what the step before them made the component "
-                    "do (what they\nleave unchecked is passed over when the next step "
-                    "starts):\n";
+            help +=
+                "Expectations check, in order, everything the steps since the last expectations "
+                "made the\ncomponent do. In a file, what they leave unchecked fails when the "
+                "next step starts or\nthe file ends ('expect ...' lets it pass); typed at the "
+                "prompt, it is passed over:\n";
         }
         std::string line = "  " + usage;
         if (line.size() + 1 > column) {

@@ -139,6 +139,10 @@ struct ExpectContact {
 struct ExpectEnded {
     STEP_NO_FIELDS
 };
+// What the steps did beyond the expectations before this one is not checked.
+struct ExpectRest {
+    STEP_NO_FIELDS
+};
 } // namespace steps
 
 // In the order of the language table; expectations last.
@@ -148,7 +152,7 @@ using StepKind =
                  steps::Tick, steps::Advance, steps::Message, steps::Delete, steps::ExpectCommand,
                  steps::ExpectDebug, steps::ExpectAnswer, steps::ExpectNoAnswer,
                  steps::ExpectNotify, steps::ExpectNothing, steps::ExpectPanel,
-                 steps::ExpectContact, steps::ExpectEnded>;
+                 steps::ExpectContact, steps::ExpectEnded, steps::ExpectRest>;
 
 struct StepRow;
 
