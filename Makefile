@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build demo test test-sanitize test-windows-vm validate-random windows dist bench bench-panel fuzz fuzz-long format clean
+.PHONY: all deps build demo test test-sanitize test-windows-vm validate-random windows dist bench bench-panel fuzz fuzz-long mutate format clean
 
 all: build
 
@@ -115,6 +115,27 @@ bench-panel:
 	@cmake -S . -B $(BUILD) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target vorn-host Contact_Tile >/dev/null
 	@node bench/panel_bench.mjs $(BUILD)/host/vorn-host $(BUILD)/panels/components/Contact_Tile/Contact_Tile.so
+
+# The mutation run: MUTANTS small faults drawn (MUTATE_SEED) over the plug-in's code, each built
+# and put to the fast suite in a build of its own (not the Windows, browser or server tests,
+# which do not run the plug-in's code); every survivor printed, and the score without those
+# tests/mutate/equivalent.txt lists with a reason. Fails under MUTATE_MIN percent.
+MUTANTS ?= 300
+MUTATE_SEED ?= 1
+MUTATE_MIN ?= 95
+MUTATE_BUILD ?= build-mutate
+MUTATE_SKIP ?= ^windows[.]|^browser[.]|^serve[.]|^deploy[.]|^mutate[.]|^SandboxChild[.]|^Panel[.]
+mutate:
+	@cmake/install-deps.sh build test
+	@cmake -S . -B $(MUTATE_BUILD) -DVORN_REQUIRE_TESTS=ON -DVORN_WINDOWS_BUILD= >/dev/null
+	@cmake --build $(MUTATE_BUILD) -j $(JOBS) >/dev/null
+	@cd $(MUTATE_BUILD) && ctest -j $(JOBS) -E '$(MUTATE_SKIP)' >/dev/null || \
+	    { echo "make mutate: the suite fails before any mutant: run it in $(MUTATE_BUILD)"; exit 1; }
+	@$(MUTATE_BUILD)/tests/vorn-mutate --source . --count $(MUTANTS) --seed $(MUTATE_SEED) \
+	    --equivalent tests/mutate/equivalent.txt --min-score $(MUTATE_MIN) \
+	    --journal $(MUTATE_BUILD)/mutate-journal --logs $(MUTATE_BUILD)/mutate-logs \
+	    --build "cmake --build $(MUTATE_BUILD) -j $(JOBS)" \
+	    --test "cd $(MUTATE_BUILD) && ctest -j $(JOBS) --stop-on-failure --timeout 30 -E '$(MUTATE_SKIP)'"
 
 # Each libFuzzer target for FUZZ_SECONDS, from the committed seeds and the corpus kept in
 # build-fuzz/corpus; any finding fails. `make fuzz-long` runs each to FUZZ_LONG_RUNS executions
