@@ -162,11 +162,26 @@ TEST_F(ConfigFile, LinesWithBytesNoTextMayCarryAreNotUsed) {
                           "or CR LF); the line is not used\n"}));
     EXPECT_TRUE(debugTexts().empty()); // once for this version of the file
 
-    write(std::string("\xff\xfe[\0i\0", 6));
-    EXPECT_EQ(label(), "");
-    EXPECT_EQ(debugTexts(), std::vector<std::string>{
-                                path_ + ":1: the file is saved as UTF-16; save it as UTF-8 or "
-                                        "ANSI text\n"});
+    // UTF-16 either way round: little-endian (FF FE) and big-endian (FE FF).
+    for (const std::string mark : {"\xff\xfe[\0i\0", "\xfe\xff\0[\0i"}) {
+        write(std::string(mark.data(), 6));
+        EXPECT_EQ(label(), "");
+        EXPECT_EQ(debugTexts(), std::vector<std::string>{
+                                    path_ + ":1: the file is saved as UTF-16; save it as UTF-8 "
+                                            "or ANSI text\n"});
+    }
+}
+
+// A host started with standard input closed: the file the configuration opens is descriptor 0.
+TEST_F(ConfigFile, IsReadWhenItGetsDescriptorZero) {
+    write("[instances.A]\nidtext = Studio A\n");
+    const int input = ::dup(0);
+    ASSERT_GE(input, 0);
+    ::close(0);
+    const std::string read = label();
+    ASSERT_EQ(::dup2(input, 0), 0);
+    ::close(input);
+    EXPECT_EQ(read, "Studio A");
 }
 
 TEST_F(ConfigFile, ManyUnusableLinesAreReportedTenThenCounted) {

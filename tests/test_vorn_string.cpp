@@ -97,6 +97,66 @@ TEST(VornString, ArgWithManyMarkersAndLongValues) {
     EXPECT_STREQ(vorn_string("%1").arg(-5, 0, 60, 10), (std::string(58, ' ') + "-5").c_str());
 }
 
+// Numbers in every base the formatting takes (2 to 36; others are read as 10), with their sign,
+// fill and width, as texts and as what arg puts in place of a marker.
+TEST(VornString, NumbersInOtherBasesWithFillAndWidth) {
+    const struct {
+        int number;
+        char fill;
+        int width, base;
+        const char* text;
+    } cases[] = {
+        {255, 0, 0, 16, "ff"},   {255, '0', 4, 16, "00ff"},
+        {-255, 0, 0, 16, "-ff"}, {5, 0, 0, 2, "101"},
+        {1, 0, 0, 2, "1"},       {2, 0, 0, 2, "10"},
+        {3, 0, 0, 3, "10"},      {9, 0, 0, 9, "10"},
+        {8, 0, 0, 8, "10"},      {7, 0, 0, 8, "7"},
+        {35, 0, 0, 36, "z"},     {35, 0, 0, 37, "35"},
+        {12, 0, 0, 1, "12"},     {0, 0, 0, 0, "0"},
+        {5, 0, 0, 37, "5"},      {5, 'x', 3, 10, "xx5"},
+        {5, 0, 2, 10, " 5"},     {-5, '0', 1, 10, "-5"},
+        {10, 0, 0, 10, "10"},    {-1, 0, 0, 10, "-1"},
+        {9, 0, 0, 10, "9"},      {-2147483647 - 1, 0, 0, 2, "-10000000000000000000000000000000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " base " + std::to_string(c.base));
+        EXPECT_STREQ(vorn_string(c.number, c.fill, c.width, c.base), c.text);
+        EXPECT_STREQ(vorn_string("<%1>").arg(c.number, c.fill, c.width, c.base),
+                     ("<" + std::string(c.text) + ">").c_str());
+    }
+    // Widths on both sides of what arg formats in place.
+    for (int width : {38, 39, 40, 41, 60}) {
+        const std::string padded = std::string(static_cast<std::size_t>(width) - 2, '.') + "ff";
+        EXPECT_EQ(std::string(vorn_string("%1").arg(255, '.', width, 16)), padded);
+        EXPECT_EQ(std::string(vorn_string(255, '.', width, 16)), padded);
+    }
+}
+
+// The lowest marker is put wherever it stands, however many times: on both sides of the count
+// one scan keeps, and after more than that many of a higher marker.
+TEST(VornString, ArgWithManyEqualMarkers) {
+    for (int count : {7, 8, 9, 17}) {
+        std::string text, expected;
+        for (int i = 0; i < count; ++i) {
+            text += "%2[%1]";
+            expected += "%2[v]";
+        }
+        EXPECT_EQ(std::string(vorn_string(text.c_str()).arg("v")), expected) << count;
+    }
+    std::string text = "%1";
+    for (int i = 0; i < 9; ++i)
+        text += "%2%3";
+    text += "%1";
+    std::string expected = "a";
+    for (int i = 0; i < 9; ++i)
+        expected += "%2%3";
+    EXPECT_EQ(std::string(vorn_string(text.c_str()).arg("a")), expected + "a");
+    text = "";
+    for (int i = 0; i < 9; ++i)
+        text += "%3";
+    EXPECT_EQ(std::string(vorn_string((text + "%2%12").c_str()).arg("b")), text + "b%12");
+}
+
 TEST(VornString, TheFramesTypicalTextsStayOffTheHeap) {
     AllocCounter counter;
     vorn_string entry = vorn_string("instances.%1").arg(vorn_string("Studio_A"));
