@@ -1,4 +1,5 @@
 #include "alloc_counter.h"
+#include "vorn_component.h"
 #include "vorn_decoders.h"
 
 #include <gtest/gtest.h>
@@ -153,4 +154,42 @@ TEST(DecodeVornString, OneAllocationForTextNoneForNullOrEmpty) {
     AllocCounter counter;
     decodeVORNString decoded("12 3 'x y'", '\'');
     EXPECT_EQ(counter.count(), 1u);
+}
+
+// A setting of kind number takes an optional sign and decimal digits within 32 bits, and
+// nothing else; a refused value leaves the number as it was.
+TEST(ReadNumber, SignAndDigitsWithin32Bits) {
+    const struct {
+        const char* text;
+        bool taken;
+        std::int32_t number;
+    } cases[] = {
+        {"12", true, 12},
+        {"+12", true, 12},
+        {"-12", true, -12},
+        {"0", true, 0},
+        {"-0", true, 0},
+        {"007", true, 7},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999999999999", false, 0},
+        {"", false, 0},
+        {"-", false, 0},
+        {"+", false, 0},
+        {"1x", false, 0},
+        {"x1", false, 0},
+        {" 1", false, 0},
+        {"1 ", false, 0},
+        {"--1", false, 0},
+        {"1.5", false, 0},
+        {"/", false, 0},
+        {":", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int32_t number = 55;
+        EXPECT_EQ(vorn_read_number(vorn_string(c.text), &number), c.taken) << c.text;
+        EXPECT_EQ(number, c.taken ? c.number : 55) << c.text;
+    }
 }

@@ -1,5 +1,6 @@
 #include "alloc_counter.h"
 #include "recording_host.h"
+#include "vorn_export.h"
 #include "vorn_script_helper.h"
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace {
 // A component that records which handler ran with what.
 class Probe : public vorn_script_helper {
 public:
-    explicit Probe(HostClient* host) : vorn_script_helper(host, "") {}
+    explicit Probe(HostClient* host, const char* path = "") : vorn_script_helper(host, path) {}
     std::vector<std::string> calls;
     vorn_string answer;
     std::string lastName, lastValue;
@@ -40,6 +41,12 @@ protected:
     void onMessage6(const MessageRef& m) override {
         calls.push_back(m.data() ? "message6" : "message6 null");
     }
+};
+
+// A component of the frame alone whose constructor fails after the frame is built.
+class FailsToConstruct : public Probe {
+public:
+    FailsToConstruct(HostClient* host, const char* path) : Probe(host, path) { throw 1; }
 };
 
 void* timerData(std::intptr_t id) {
@@ -111,4 +118,23 @@ TEST(Dispatch, DestructionSendsASLastAndNothingWithoutHost) {
     EXPECT_EQ(host.take(), (Log{"AS"}));
     Probe quiet(nullptr);
     quiet.dispatch(nullptr, 3);
+}
+
+// Whether an end says "AS" is decided by whether the component was created whole, not by an
+// exception that happens to be on its way while it ends.
+TEST(Dispatch, AnEndDuringAnExceptionSaysASOnlyForAComponentCreatedWhole) {
+    RecordingHost host;
+    EXPECT_EQ((vorn_create_component<FailsToConstruct>(&host, "")), nullptr);
+    EXPECT_TRUE(host.take().empty());
+    vorn_client_callback* made = vorn_create_component<Probe>(&host, "");
+    ASSERT_NE(made, nullptr);
+    try {
+        struct EndsIt {
+            vorn_client_callback* component;
+            ~EndsIt() { vorn_abi_delete(component); }
+        } ends{made};
+        throw 2;
+    } catch (int) {
+    }
+    EXPECT_EQ(host.take(), (Log{"AS"}));
 }

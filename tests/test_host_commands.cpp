@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <string>
 
 using Frame = OpenFrame;
 
@@ -173,4 +174,30 @@ TEST(HostCommands, DebugWritesTheTextAsItStands) {
     Frame::debug("one\n");
     Frame::debug("two");
     EXPECT_EQ(host.take(), (Log{"debug: one\n", "debug: two"}));
+}
+
+// A text is exactly its pieces, whether it is built inside the object or on the heap, from
+// pieces written in place or from a table: its size, its C text and its vorn_string agree.
+TEST(CommandText, SizeTextAndStringAgreeInlineAndOnTheHeap) {
+    const std::string longPiece(300, 'x');
+    const vorn_string fromString("cd");
+    const vorn_command_text shortText("ab", fromString, nullptr, "e");
+    const vorn_command_text longText("<", longPiece.c_str(), ">");
+    const vorn_command_text::Piece pieces[] = {"ab", fromString, {"efg", 2}, longPiece.c_str()};
+    const vorn_command_text fromTable(vorn_command_text::Table{pieces, 4});
+    const vorn_command_text empty(vorn_command_text::Table{pieces, 0});
+    const struct {
+        const vorn_command_text& text;
+        std::string expected;
+    } cases[] = {{shortText, "abcde"},
+                 {longText, "<" + longPiece + ">"},
+                 {fromTable, "abcdef" + longPiece},
+                 {empty, ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.text.size(), c.expected.size());
+        EXPECT_EQ(std::string(c.text.c_str()), c.expected);
+        const vorn_string copy = c.text.str();
+        EXPECT_EQ(copy.length(), c.expected.size());
+        EXPECT_EQ(std::string(copy), c.expected);
+    }
 }

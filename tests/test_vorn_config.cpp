@@ -103,14 +103,16 @@ TEST_F(ConfigFile, AnEditedFileIsSeenByTheNextEntry) {
 
 TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     vorn_ini ini;
-    ini.parse("orphan = 1\n[ok]\nx=\"\"\nno equals sign\n[broken\n= nameless\n");
-    ASSERT_EQ(ini.problems().size(), 4u);
+    ini.parse("orphan = 1\n[ok]\nx=\"\"\nno equals sign\n[broken\n= nameless\n[]\n[a]\ny=1\n");
+    ASSERT_EQ(ini.problems().size(), 5u);
     EXPECT_EQ(ini.problems()[0].line, 1);
     EXPECT_EQ(ini.problems()[1].line, 4);
     EXPECT_EQ(ini.problems()[2].line, 5);
     EXPECT_EQ(ini.problems()[3].line, 6);
+    EXPECT_EQ(ini.problems()[4].line, 7);
     EXPECT_EQ(ini.value("ok", "x"), "");
     EXPECT_EQ(ini.lineOf("ok"), 2);
+    EXPECT_EQ(ini.value("a", "y"), "1"); // the shortest name a section has
 }
 
 TEST_F(ConfigFile, AFileOverTheLimitIsNeverOpened) {
@@ -184,6 +186,23 @@ TEST_F(ConfigFile, IsReadWhenItGetsDescriptorZero) {
     EXPECT_EQ(read, "Studio A");
 }
 
+// Many entries with the same attribute names: each name is found in its own entry, whatever
+// the others beside it in the index.
+TEST_F(ConfigFile, EachEntryHasItsOwnAttributes) {
+    std::string text;
+    for (int i = 0; i < 64; ++i)
+        text += "[instances.S" + std::to_string(i) + "]\nidtext = Studio " + std::to_string(i) +
+                "\ndevice = " + std::to_string(i) + "\n";
+    write(text);
+    for (int i = 0; i < 64; ++i) {
+        const std::string entry = "instances.S" + std::to_string(i);
+        EXPECT_EQ(label(entry.c_str()), "Studio " + std::to_string(i));
+        EXPECT_EQ(std::string(vorn_config(entry.c_str()).attr("device")), std::to_string(i));
+        EXPECT_STREQ(vorn_config(entry.c_str()).attr("contact"), "");
+    }
+    EXPECT_EQ(label("instances.S64"), "");
+}
+
 TEST_F(ConfigFile, ManyUnusableLinesAreReportedTenThenCounted) {
     std::string text = "[instances.A]\nidtext = A\n";
     for (int i = 0; i < 25; ++i)
@@ -220,6 +239,7 @@ TEST_F(ConfigFile, AFileSavedWhileItIsReadIsReadAgain) {
         save(saves % 2 ? "[instances.A]\nidtext = x\n" : "[instances.A]\nidtext = yy\n");
     };
     EXPECT_EQ(label(), "NEW, and longer");
+    EXPECT_EQ(saves, 6); // three attempts, a save after each of their two reads
     EXPECT_EQ(debugTexts(), std::vector<std::string>{path_ + ": changed while it was read; the "
                                                              "previous reading is kept\n"});
     duringRead = nullptr;

@@ -50,6 +50,7 @@ TEST(VornString, ArgFillsTheLowestMarker) {
     EXPECT_STREQ(vorn_string("GPIvalue=%1").arg(0, 0, 0, 10), "GPIvalue=0");
     EXPECT_STREQ(vorn_string("%1%1").arg(vorn_string("x")), "xx");
     EXPECT_STREQ(vorn_string("%10 %2").arg("a"), "%10 a");
+    EXPECT_STREQ(vorn_string("%11 %10.%10").arg("a"), "%11 a.a");
     EXPECT_STREQ(vorn_string("no marker").arg("a"), "no marker");
     EXPECT_STREQ(vorn_string("100%").arg("a"), "100%");
     EXPECT_STREQ(vorn_string("SD '%1'").arg(""), "SD ''");
