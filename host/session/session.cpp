@@ -442,7 +442,7 @@ const HostEvent* nextEvent(const EmulatedHost& host, std::size_t& cursor) {
         ++cursor;
     return cursor < host.events.size() ? &host.events[cursor] : nullptr;
 }
-// The next event, passing over parent commands that had no answer (unless an answer is what is
+// The next event, passing over parent commands that had no answer (unless "no answer" is what is
 // expected).
 const HostEvent* nextSkippingSilentAnswers(const EmulatedHost& host, std::size_t& cursor) {
     const HostEvent* e = nextEvent(host, cursor);
@@ -455,7 +455,8 @@ const HostEvent* nextSkippingSilentAnswers(const EmulatedHost& host, std::size_t
 } // namespace
 
 void Session::expectEvent(Member* m, const HostEvent& wanted, std::vector<StepFailure>& failures) {
-    const HostEvent* e = wanted.kind == HostEvent::Answer
+    // Only 'expect no answer' looks at an answer that had no reply: to the rest it is nothing.
+    const HostEvent* e = wanted.kind == HostEvent::Answer && !wanted.hasReply
                              ? nextEvent(*m->host, m->cursor)
                              : nextSkippingSilentAnswers(*m->host, m->cursor);
     if (!e || e->kind != wanted.kind || e->text != wanted.text ||

@@ -158,7 +158,7 @@ test('a scenario opened on the page is replayed there, in a session of its own',
   const own = await serve(['--plugin', plugin, '--config', config]);
   const page = await openPanel(own);
   const file = join(mkdtempSync(join(tmpdir(), 'vorn-open-')), 'open.vorn');
-  writeFileSync(file, '@opened create\n@opened parent useText=true\n@opened parent buttonText=From a file\n@opened parent instance=B\n');
+  writeFileSync(file, '@opened create\n@opened parent useText=true\n@opened parent buttonText=From a file\n@opened parent instance=B\n@opened expect ...\n');
   await page.locator('#open').setInputFiles(file);
   await page.getByRole('button', { name: 'From a file' }).waitFor();
   await page.close();

@@ -1,0 +1,2 @@
+#include "Dial_Tile.h"
+VORN_COMPONENT_EXPORT(Dial_Tile)
