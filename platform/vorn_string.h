@@ -12,30 +12,33 @@
 #include <cstdint>
 #include <cstring>
 
+namespace vorn_detail {
+// A run of n characters, from sizeof(Block) to twice that, as two overlapping block copies: its
+// first and its last sizeof(Block) characters, both loaded before either is stored.
+template <class Block> inline void copyBothEnds(char* to, const char* from, std::size_t n) {
+    Block first, last;
+    std::memcpy(&first, from, sizeof first);
+    std::memcpy(&last, from + n - sizeof last, sizeof last);
+    std::memcpy(to, &first, sizeof first);
+    std::memcpy(to + n - sizeof last, &last, sizeof last);
+}
+struct Block16 {
+    std::uint64_t halves[2];
+};
+} // namespace vorn_detail
+
 // Copies n characters. Short runs, which are most of the frame's, are copied inline with at
 // most four loads and four stores (all loads first, so overlapping runs are safe); longer ones
 // by memcpy, and must not overlap.
 inline void vorn_copy_chars(char* to, const char* from, std::size_t n) {
-    if (n > 32) {
+    if (n > 2 * sizeof(vorn_detail::Block16)) {
         std::memcpy(to, from, n);
-    } else if (n >= 16) {
-        std::uint64_t a[2], b[2];
-        std::memcpy(a, from, 16);
-        std::memcpy(b, from + n - 16, 16);
-        std::memcpy(to, a, 16);
-        std::memcpy(to + n - 16, b, 16);
-    } else if (n >= 8) {
-        std::uint64_t a, b;
-        std::memcpy(&a, from, 8);
-        std::memcpy(&b, from + n - 8, 8);
-        std::memcpy(to, &a, 8);
-        std::memcpy(to + n - 8, &b, 8);
-    } else if (n >= 4) {
-        std::uint32_t a, b;
-        std::memcpy(&a, from, 4);
-        std::memcpy(&b, from + n - 4, 4);
-        std::memcpy(to, &a, 4);
-        std::memcpy(to + n - 4, &b, 4);
+    } else if (n >= sizeof(vorn_detail::Block16)) {
+        vorn_detail::copyBothEnds<vorn_detail::Block16>(to, from, n);
+    } else if (n >= sizeof(std::uint64_t)) {
+        vorn_detail::copyBothEnds<std::uint64_t>(to, from, n);
+    } else if (n >= sizeof(std::uint32_t)) {
+        vorn_detail::copyBothEnds<std::uint32_t>(to, from, n);
     } else if (n > 0) {
         const char a = from[0], b = from[n / 2], c = from[n - 1];
         to[0] = a;

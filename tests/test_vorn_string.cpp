@@ -3,6 +3,7 @@
 #include "vorn_stringlist.h"
 
 #include <climits>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -51,6 +52,9 @@ TEST(VornString, ArgFillsTheLowestMarker) {
     EXPECT_STREQ(vorn_string("%1%1").arg(vorn_string("x")), "xx");
     EXPECT_STREQ(vorn_string("%10 %2").arg("a"), "%10 a");
     EXPECT_STREQ(vorn_string("%11 %10.%10").arg("a"), "%11 a.a");
+    EXPECT_STREQ(vorn_string("%19 %9").arg("a"), "%19 a");
+    const vorn_string none = vorn_string("a%1b").arg(static_cast<const char*>(nullptr));
+    EXPECT_EQ(std::string(none, none.length()), "ab");
     EXPECT_STREQ(vorn_string("no marker").arg("a"), "no marker");
     EXPECT_STREQ(vorn_string("100%").arg("a"), "100%");
     EXPECT_STREQ(vorn_string("SD '%1'").arg(""), "SD ''");
@@ -156,6 +160,21 @@ TEST(VornString, ArgWithManyEqualMarkers) {
     for (int i = 0; i < 9; ++i)
         text += "%3";
     EXPECT_EQ(std::string(vorn_string((text + "%2%12").c_str()).arg("b")), text + "b%12");
+}
+
+// Every run length through each way of copying: exactly the run is copied, nothing beside it.
+TEST(VornString, CopyCharsCopiesExactlyTheRun) {
+    char from[80], to[80];
+    for (std::size_t i = 0; i < sizeof from; ++i)
+        from[i] = static_cast<char>('!' + i);
+    for (std::size_t n = 0; n <= 70; ++n) {
+        std::memset(to, '#', sizeof to);
+        vorn_copy_chars(to + 4, from + 3, n);
+        EXPECT_EQ(std::string(to, 4), "####") << n;
+        EXPECT_EQ(std::string(to + 4, n), std::string(from + 3, n)) << n;
+        EXPECT_EQ(std::string(to + 4 + n, sizeof to - 4 - n), std::string(sizeof to - 4 - n, '#'))
+            << n;
+    }
 }
 
 TEST(VornString, TheFramesTypicalTextsStayOffTheHeap) {

@@ -18,13 +18,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -355,8 +355,23 @@ int main(int argc, char** argv) {
         }
         sitesOf(rel, splitLines(texts[rel]), all);
     }
-    std::mt19937 random(seed);
-    std::shuffle(all.begin(), all.end(), random);
+    // Each mutant's place in the draw comes from the seed and what it is (its file, its line's
+    // text before and after), not from where it stands: an edit elsewhere leaves the rest of a
+    // draw as it was, so a run after a fix meets the same mutants again.
+    std::map<std::string, int> seen;
+    std::vector<std::pair<std::uint64_t, std::size_t>> order;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string key = keyOf(all[i]) + "#" + std::to_string(seen[keyOf(all[i])]++);
+        std::uint64_t h = 14695981039346656037ull ^ seed;
+        for (unsigned char c : key)
+            h = (h ^ c) * 1099511628211ull;
+        order.emplace_back(h, i);
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<Mutant> drawn;
+    for (const auto& [hash, i] : order)
+        drawn.push_back(all[i]);
+    all = std::move(drawn);
     if (static_cast<std::size_t>(count) < all.size()) all.resize(static_cast<std::size_t>(count));
     std::cout << "vorn-mutate: " << all.size() << " mutants drawn (seed " << seed << ") from "
               << files.size() << " files\n";
