@@ -75,7 +75,7 @@ void vorn_debug_output(const char* text) {
     const std::size_t size = std::strlen(text);
     // A datagram socket (what a host that shows the texts gives): one text, one message, in
     // one call that neither waits nor raises a signal.
-    if (::send(fd, text, size, MSG_NOSIGNAL | MSG_DONTWAIT) >= 0 || errno != ENOTSOCK) return;
+    if (::send(fd, text, size, MSG_NOSIGNAL | MSG_DONTWAIT) != -1 || errno != ENOTSOCK) return;
     writeQuietly(fd, text, size);
 }
 #endif

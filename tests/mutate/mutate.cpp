@@ -155,6 +155,81 @@ bool removableStatement(const std::string& code) {
     return false;
 }
 
+// Whether a preprocessor condition holds when this suite's build compiles the file: 1, 0, or
+// -1 when it names something not known here (then every branch counts as compiled). Only
+// what the code's conditions use: defined(X), !, && and ||, with the platform's macros.
+int conditionHolds(std::string expression) {
+    static const std::pair<const char*, int> macros[] = {
+        {"_WIN32", 0},   {"_WIN64", 0},   {"_MSC_VER", 0},  {"__APPLE__", 0},
+        {"__i386__", 0}, {"__GNUC__", 1}, {"__linux__", 1}, {"__x86_64__", 1},
+    };
+    for (const auto& [name, value] : macros)
+        for (const std::string& form : {"defined(" + std::string(name) + ")",
+                                        "defined " + std::string(name), std::string(name)})
+            for (std::size_t at; (at = expression.find(form)) != std::string::npos;)
+                expression.replace(at, form.size(), value ? "1" : "0");
+    std::string e;
+    for (char c : expression)
+        if (c != ' ' && c != '\t') e += c;
+    // Reduced by rewriting until only a truth is left.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const auto& [from, to] : {std::pair{"!0", "1"},
+                                       {"!1", "0"},
+                                       {"(0)", "0"},
+                                       {"(1)", "1"},
+                                       {"1&&1", "1"},
+                                       {"1&&0", "0"},
+                                       {"0&&1", "0"},
+                                       {"0&&0", "0"},
+                                       {"1||1", "1"},
+                                       {"1||0", "1"},
+                                       {"0||1", "1"},
+                                       {"0||0", "0"}})
+            for (std::size_t at; (at = e.find(from)) != std::string::npos; changed = true)
+                e.replace(at, std::char_traits<char>::length(from), to);
+    }
+    return e == "1" ? 1 : e == "0" ? 0 : -1;
+}
+
+// Follows #if, #ifdef, #ifndef, #elif, #else and #endif: whether the lines after one are
+// compiled by this suite's build. A mutant in a branch it does not compile (the Windows one)
+// can never be caught here, and is not drawn.
+class Compiled {
+public:
+    void line(const std::string& directive) {
+        std::istringstream words(directive.substr(1));
+        std::string word, rest;
+        words >> word;
+        std::getline(words, rest);
+        if (word == "ifdef" || word == "ifndef" || word == "if") {
+            int holds =
+                word == "if" ? conditionHolds(rest) : conditionHolds("defined " + trim(rest));
+            if (word == "ifndef" && holds >= 0) holds = !holds;
+            frames_.push_back({holds, holds == 1});
+        } else if ((word == "elif" || word == "else") && !frames_.empty()) {
+            Frame& f = frames_.back();
+            const int holds = word == "else" ? 1 : conditionHolds(rest);
+            f.holds = f.taken ? 0 : holds;
+            f.taken = f.taken || holds == 1;
+        } else if (word == "endif" && !frames_.empty()) {
+            frames_.pop_back();
+        }
+    }
+    bool compiled() const {
+        for (const Frame& f : frames_)
+            if (f.holds == 0) return false;
+        return true;
+    }
+
+private:
+    struct Frame {
+        int holds;  // 1, 0, or -1 unknown
+        bool taken; // a branch before this one held
+    };
+    std::vector<Frame> frames_;
+};
+
 void sitesOf(const std::string& file, const std::vector<std::string>& lines,
              std::vector<Mutant>& out) {
     static const std::pair<const char*, const char*> swaps[] = {
@@ -163,11 +238,23 @@ void sitesOf(const std::string& file, const std::vector<std::string>& lines,
         {" + ", " - "},   {" - ", " + "},   {" += ", " -= "}, {" -= ", " += "},
     };
     bool inComment = false;
+    Compiled compiled;
+    bool inDirective = false; // a directive's continued lines (a macro's body)
+    int assertDepth = 0;      // inside a static_assert, which only the compiler checks
     for (std::size_t n = 0; n < lines.size(); ++n) {
         const std::string& line = lines[n];
         const std::string code = codeOf(line, inComment);
         const std::string t = trim(code);
-        if (t.empty() || t[0] == '#' || startsWithWord(t, "static_assert")) continue;
+        const bool directive = inDirective || (!t.empty() && t[0] == '#');
+        if (!inDirective && directive) compiled.line(t);
+        inDirective = directive && !t.empty() && t.back() == '\\';
+        if (startsWithWord(t, "static_assert") || assertDepth > 0) {
+            for (char c : t)
+                assertDepth += (c == '(') - (c == ')');
+            if (assertDepth < 0) assertDepth = 0;
+            continue;
+        }
+        if (t.empty() || directive || !compiled.compiled()) continue;
         auto add = [&](std::size_t at, std::size_t length, const std::string& with,
                        const char* rule) {
             Mutant m{file, static_cast<int>(n + 1), line, line, rule};
@@ -184,7 +271,10 @@ void sitesOf(const std::string& file, const std::vector<std::string>& lines,
             if (code[i] == '!' && i + 1 < code.size() && code[i + 1] != '=')
                 add(i, 1, "", "negation");
             if (wordBefore) continue;
-            if (std::isdigit(static_cast<unsigned char>(code[i]))) {
+            // "= 0" of a pure virtual function is no constant.
+            const bool pure =
+                startsWithWord(t, "virtual") && i >= 2 && code.compare(i - 2, 2, "= ") == 0;
+            if (std::isdigit(static_cast<unsigned char>(code[i])) && !pure) {
                 std::size_t j = i;
                 while (j < code.size() && std::isdigit(static_cast<unsigned char>(code[j])))
                     ++j;
