@@ -1,6 +1,7 @@
 #include "alloc_counter.h"
 #include "plugin.h"
 #include "vorn_config.h"
+#include "vorn_file.h"
 #include "vorn_ini.h"
 
 #include <cstdio>
@@ -99,6 +100,34 @@ TEST_F(ConfigFile, AnEditedFileIsSeenByTheNextEntry) {
     EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "three, longer");
     std::remove(path_.c_str());
     EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "");
+}
+
+// The file reader's answers, each from what it met: read, too large, missing (gone since its
+// version was taken, or no regular file).
+TEST_F(ConfigFile, AWholeFileReadSaysWhatItMet) {
+    vorn_file_version version;
+    std::string text = "left over";
+    EXPECT_FALSE(vorn_file_stat(nullptr, version));
+    EXPECT_FALSE(vorn_file_stat(path_.c_str(), version)); // not written yet
+    write("[a]\nb = c\n");
+    ASSERT_TRUE(vorn_file_stat(path_.c_str(), version));
+    EXPECT_TRUE(version.regular);
+    EXPECT_EQ(version.size, 10u);
+    EXPECT_EQ(vorn_file_read_whole(path_.c_str(), 10, version, text), vorn_file_read::Read);
+    EXPECT_EQ(text, "[a]\nb = c\n");
+    EXPECT_EQ(vorn_file_read_whole(path_.c_str(), 9, version, text), vorn_file_read::TooLarge);
+    EXPECT_EQ(text, "");
+    // Gone after its version was taken: missing, however the first attempt went.
+    ASSERT_TRUE(vorn_file_stat(path_.c_str(), version));
+    std::remove(path_.c_str());
+    text = "left over";
+    EXPECT_EQ(vorn_file_read_whole(path_.c_str(), 100, version, text), vorn_file_read::Missing);
+    EXPECT_EQ(text, "");
+    // A folder is no regular file.
+    ASSERT_TRUE(vorn_file_stat(::testing::TempDir().c_str(), version));
+    EXPECT_FALSE(version.regular);
+    EXPECT_EQ(vorn_file_read_whole(::testing::TempDir().c_str(), 100, version, text),
+              vorn_file_read::Missing);
 }
 
 TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
