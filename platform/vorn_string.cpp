@@ -106,12 +106,6 @@ vorn_string& vorn_string::append(const char* text, std::size_t size) {
 }
 
 vorn_string::vorn_string(int number, char fill, int width, int base) : data_(local_), size_(0) {
-    if (number >= 0 && number < 10 && width <= 1 && base == 10) { // the frame's usual case
-        local_[0] = static_cast<char>('0' + number);
-        local_[1] = '\0';
-        size_ = 1;
-        return;
-    }
     reserveUninitialised(numberText(number, fill, width, base, nullptr));
     numberText(number, fill, width, base, data_);
 }

@@ -133,7 +133,7 @@ TEST_F(ConfigFile, AWholeFileReadSaysWhatItMet) {
 TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     vorn_ini ini;
     ini.parse("orphan = 1\n[ok]\nx=\"\"\nno equals sign\n[broken\n= nameless\n[]\n[a]\ny=1\n"
-              "[ spaced ]\nz=2\n");
+              "[ spaced ]\nz=2\nquote = \"\nquoted = \"\"\"\n");
     ASSERT_EQ(ini.problems().size(), 5u);
     EXPECT_EQ(ini.problems()[0].line, 1);
     EXPECT_EQ(ini.problems()[1].line, 4);
@@ -142,8 +142,10 @@ TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     EXPECT_EQ(ini.problems()[4].line, 7);
     EXPECT_EQ(ini.value("ok", "x"), "");
     EXPECT_EQ(ini.lineOf("ok"), 2);
-    EXPECT_EQ(ini.value("a", "y"), "1");      // the shortest name a section has
-    EXPECT_EQ(ini.value("spaced", "z"), "2"); // blanks inside the brackets are not the name's
+    EXPECT_EQ(ini.value("a", "y"), "1");           // the shortest name a section has
+    EXPECT_EQ(ini.value("spaced", "z"), "2");      // blanks inside the brackets are not the name's
+    EXPECT_EQ(ini.value("spaced", "quote"), "\""); // one quotation mark quotes nothing
+    EXPECT_EQ(ini.value("spaced", "quoted"), "\"");
 }
 
 TEST_F(ConfigFile, AFileOverTheLimitIsNeverOpened) {
