@@ -169,7 +169,7 @@ void report(const std::string& text) {
 
 std::shared_ptr<const vorn_config::Snapshot> configuration(const char* path) {
     vorn_file_version version;
-    if (!vorn_file_stat(path, version) || !version.regular) return nullptr;
+    if (!vorn_file_stat(path, version)) return nullptr;
     const bool previous = lastRead && std::strcmp(lastRead->path.c_str(), path) == 0;
     if (previous && lastRead->settled && lastRead->version == version) return lastRead;
 

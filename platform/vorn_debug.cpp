@@ -45,7 +45,7 @@ void writeQuietly(int fd, const char* text, std::size_t size) {
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     bool broken = false;
     while (size > 0) {
-        pollfd ready{fd, POLLOUT, 0};
+        pollfd ready{fd, POLLOUT, {}};
         if (poll(&ready, 1, 0) != 1 || (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
             !(ready.revents & POLLOUT))
             break; // no reader, or no room: dropped

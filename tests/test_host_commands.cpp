@@ -193,6 +193,14 @@ TEST(CommandText, SizeTextAndStringAgreeInlineAndOnTheHeap) {
                  {longText, "<" + longPiece + ">"},
                  {fromTable, "abcdef" + longPiece},
                  {empty, ""}};
+    // Up to 191 characters inside the object; longer in one heap block.
+    for (std::size_t size : {191u, 192u}) {
+        const std::string text(size, 't');
+        AllocCounter counter;
+        const vorn_command_text made(text.c_str());
+        EXPECT_EQ(counter.count(), size < 192 ? 0u : 1u) << size;
+        EXPECT_EQ(std::string(made.c_str()), text);
+    }
     for (const auto& c : cases) {
         EXPECT_EQ(c.text.size(), c.expected.size());
         EXPECT_EQ(std::string(c.text.c_str()), c.expected);

@@ -88,6 +88,23 @@ TEST_F(ConfigFile, AbsentOrUnreadableConfigurationGivesEmptyTexts) {
     EXPECT_STREQ(vorn_config("instances.A").attr("idtext"), "");
 }
 
+// A file that has rested since it was saved is read once: later labels only look at its
+// version. One saved a moment ago is read at every label, as an edit within the same tick
+// would not show in its version.
+TEST_F(ConfigFile, AFileAtRestIsReadOnce) {
+    write("[instances.A]\nidtext = Studio A\n");
+    EXPECT_EQ(label(), "Studio A");
+    reads = 0;
+    EXPECT_EQ(label(), "Studio A");
+    EXPECT_GT(reads, 0);
+    touchLater(-10);
+    EXPECT_EQ(label(), "Studio A");
+    reads = 0;
+    EXPECT_EQ(label(), "Studio A");
+    EXPECT_EQ(label(), "Studio A");
+    EXPECT_EQ(reads, 0);
+}
+
 TEST_F(ConfigFile, AnEditedFileIsSeenByTheNextEntry) {
     write("[instances.A]\nidtext = one\n");
     vorn_config before("instances.A");
