@@ -46,7 +46,8 @@ void writeQuietly(int fd, const char* text, std::size_t size) {
     bool broken = false;
     while (size > 0) {
         pollfd ready{fd, POLLOUT, {}};
-        if (poll(&ready, 1, 0) != 1 || (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
+        const timespec now{}; // room now, or never: no wait
+        if (ppoll(&ready, 1, &now, nullptr) != 1 || (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
             !(ready.revents & POLLOUT))
             break; // no reader, or no room: dropped
         // A pipe with room takes PIPE_BUF bytes without waiting.
@@ -61,7 +62,7 @@ void writeQuietly(int fd, const char* text, std::size_t size) {
         size -= static_cast<std::size_t>(written);
     }
     if (broken && !wasPending) { // the SIGPIPE this write raised is ours: take it back
-        const timespec now{0, 0};
+        const timespec now{};
         sigtimedwait(&pipeSignal, nullptr, &now);
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
