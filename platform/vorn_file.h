@@ -13,9 +13,9 @@
 
 // The file as stat sees it. Identity (device and inode) is known on POSIX systems only.
 struct vorn_file_version {
-    unsigned long long device = 0, inode = 0, size = 0;
-    long long seconds = 0, nanoseconds = 0; // modification time
-    bool regular = false;
+    unsigned long long device{}, inode{}, size{};
+    long long seconds{}, nanoseconds{}; // modification time
+    bool regular{};
 
     bool operator==(const vorn_file_version& o) const {
         return device == o.device && inode == o.inode && size == o.size && seconds == o.seconds &&

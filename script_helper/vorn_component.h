@@ -48,6 +48,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -289,15 +290,16 @@ public:
     // contact\n". The limits: each number non-zero (positive unless negativeAccepted) and the
     // range's last contact below 1000.
     Outcome bind(const vorn_string& name);
-    // Which contact of the range a report is for (0 for the first), or -1 when it is not for
-    // the range. By the numbers alone: an unbound range (0, 0) takes reports for device 0.
-    std::int32_t contactOf(const DeviceReport& report) const {
-        if (report.device() != device_) return -1;
+    // Which contact of the range a report is for (0 for the first), or nothing when it is not
+    // for the range. By the numbers alone: an unbound range (0, 0) takes reports for device 0.
+    std::optional<std::int32_t> contactOf(const DeviceReport& report) const {
+        if (report.device() != device_) return std::nullopt;
         // One unsigned comparison for both ends of the range; a bound range never wraps (its
         // numbers are below 1000), an unbound one is (0, 0).
         const std::uint32_t at =
             static_cast<std::uint32_t>(report.index()) - static_cast<std::uint32_t>(contact_);
-        return at < static_cast<std::uint32_t>(rule_.contacts) ? static_cast<std::int32_t>(at) : -1;
+        if (at >= static_cast<std::uint32_t>(rule_.contacts)) return std::nullopt;
+        return static_cast<std::int32_t>(at);
     }
     // "GP device first last" while bound.
     void poll();

@@ -91,6 +91,7 @@ TEST(HostCommands, PanelShowJoinsHostPathWithASlash) {
         {"C:\\layouts", "", "PS '1' 'C:\\layouts/myButton.vorn_ui'"},
         {"panels/", "", "PS '1' 'panels//myButton.vorn_ui'"},
         {"", "a=b", "PS '1' 'myButton.vorn_ui' 'a=b'"},
+        {"", "x", "PS '1' 'myButton.vorn_ui' 'x'"},
     };
     for (const Case& c : cases) {
         RecordingHost host;
@@ -119,6 +120,12 @@ TEST(HostCommands, GetDeviceReadsTheFirstTwoNumbersAndHandsTheReplyBack) {
         {"+7 08x", 7, 8},
         {"99999999999 -99999999999", INT_MAX, INT_MIN},
         {"-2147483648 2147483647", INT_MIN, INT_MAX},
+        {"9 19", 9, 19},
+        {"\t12 \n\v\f\r3", 12, 3}, // blanks before a number are passed over
+        {"\x0e"
+         "4 \x08"
+         "5",
+         0, 0}, // the characters beside them are not blanks
     };
     for (const Case& c : cases) {
         RecordingHost host;

@@ -147,6 +147,13 @@ TEST_F(ConfigFile, AWholeFileReadSaysWhatItMet) {
               vorn_file_read::Missing);
 }
 
+TEST(VornIni, AByteOrderMarkAloneOnTheFirstLineLeavesItBlank) {
+    vorn_ini ini;
+    ini.parse("\xEF\xBB\xBF\n[a]\nb = 1\n");
+    EXPECT_TRUE(ini.problems().empty());
+    EXPECT_EQ(ini.value("a", "b"), "1");
+}
+
 TEST(VornIni, ReportsMalformedLinesWithTheirNumbers) {
     vorn_ini ini;
     ini.parse("orphan = 1\n[ok]\nx=\"\"\nno equals sign\n[broken\n= nameless\n[]\n[a]\ny=1\n"

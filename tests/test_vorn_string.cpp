@@ -201,3 +201,20 @@ TEST(VornStringList, GrowsPastItsBufferInOrder) {
     EXPECT_EQ(list.count(), 40u);
     EXPECT_EQ(std::string(list.toString(',')), expected);
 }
+
+// 256 bytes inside the list hold its items, each after its length; past them, one block that
+// doubles.
+TEST(VornStringList, ItsOwnBufferFirstThenOneBlockThatDoubles) {
+    const vorn_string fills(std::string(256 - sizeof(std::size_t), 'f').c_str());
+    const vorn_string one("1"), more(std::string(600, 'm').c_str());
+    vorn_stringlist list;
+    AllocCounter counter;
+    list << fills;
+    EXPECT_EQ(counter.count(), 0u);
+    list << one;
+    EXPECT_EQ(counter.count(), 1u); // 512 bytes
+    list << more;
+    EXPECT_EQ(counter.count(), 2u); // 1024 bytes
+    EXPECT_EQ(list.count(), 3u);
+    EXPECT_EQ(list.toString('|').length(), fills.length() + 1 + 1 + 1 + more.length());
+}

@@ -82,10 +82,10 @@ void Tally_Lamp::bindTo(const vorn_string& name) {
 
 void Tally_Lamp::onDeviceReport(const DeviceReport& report) {
     if (!binding.bound()) return;
-    const std::int32_t which = binding.contactOf(report);
+    const std::optional<std::int32_t> which = binding.contactOf(report);
     const std::int32_t state = report.state();
-    if (which < 0 || (state != 0 && state != 1)) return;
-    (which == 0 ? program : preview) = state;
+    if (!which || (state != 0 && state != 1)) return;
+    (*which == 0 ? program : preview) = state;
     // A report has made at least one state known: the tally is no longer unknown.
     const Tally now = program == 1 ? Tally::program : preview == 1 ? Tally::preview : Tally::idle;
     if (now == tally) return;
