@@ -22,8 +22,9 @@ const char vorn_script_helper_signature[] =
 namespace {
 
 // Room for the longest numeric command: a word, four 32-bit numbers of up to 11 characters
-// after a space each, and " 'ADD'".
-constexpr std::size_t numericBufferSize = 2 + 4 * 12 + 6 + 1;
+// after a space each, and " 'ADD'", with its NUL.
+constexpr std::size_t numericBufferSize =
+    sizeof "XX -2147483648 -2147483648 -2147483648 -2147483648 'ADD'";
 
 } // namespace
 
