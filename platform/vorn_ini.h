@@ -37,11 +37,11 @@ public:
     // One line that means something, as scan() makes it out. Texts point into the scanned text.
     struct Line {
         enum Kind { Section, Attribute, Problem } kind = Problem;
-        int number = 0;
+        int number{};
         const char* name = nullptr; // Section: the entry name; Attribute: the attribute's name
-        std::size_t nameSize = 0;
+        std::size_t nameSize{};
         const char* value = nullptr; // Attribute: its text
-        std::size_t valueSize = 0;
+        std::size_t valueSize{};
         std::string problem; // Problem: why the line is not used
     };
     // Reads text line by line, in one pass. An Attribute always belongs to the latest Section:

@@ -42,7 +42,7 @@ ParsedCommand::ParsedCommand(const char* text)
 #endif
     for (const char*& part : parts)
         part = vorn_empty_text;
-    std::size_t size = 0;
+    std::size_t size{}; // copyText sets it
     buffer = copyText(text, size);
     if (!buffer) return;
     // From separator to separator: "." starts a part, the first "=" the value.
@@ -73,7 +73,7 @@ decodeVORNString::decodeVORNString(const char* text, char quoteChar)
 #endif
     for (const char*& token : tokens)
         token = vorn_empty_text;
-    std::size_t size = 0;
+    std::size_t size{}; // copyText sets it
     buffer = copyText(text, size);
     if (!buffer) return;
     int current = 0;

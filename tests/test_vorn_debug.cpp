@@ -63,12 +63,12 @@ TEST_F(DebugTo, TextsArriveWholeThroughAPipeAFileAndATerminal) {
     vorn_debug_output("");
     vorn_debug_output(nullptr);
     EXPECT_EQ(readNow(pipeEnds[0]), "first\n" + longText);
-    // A descriptor whose number has a 0 in it.
-    ASSERT_EQ(dup2(pipeEnds[1], 40), 40);
-    to(40);
-    vorn_debug_output("forty\n");
-    EXPECT_EQ(readNow(pipeEnds[0]), "forty\n");
-    close(40);
+    // A descriptor whose number has the first and the last digit in it.
+    ASSERT_EQ(dup2(pipeEnds[1], 90), 90);
+    to(90);
+    vorn_debug_output("ninety\n");
+    EXPECT_EQ(readNow(pipeEnds[0]), "ninety\n");
+    close(90);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
 
