@@ -202,13 +202,13 @@ std::vector<StepFailure> Session::closeGroup() {
             if (e.kind == HostEvent::Delivered || (e.kind == HostEvent::Answer && !e.hasReply))
                 continue;
             const int line = madeOn(m, i);
-            if (!failures.empty() && failures.back().line == line &&
-                failures.back().what.find(called(m.name)) != std::string::npos) {
+            const std::string what = "not accounted for" + called(m.name);
+            if (!failures.empty() && failures.back().line == line && failures.back().what == what) {
                 failures.back().actual += "\n            " + describe(&e);
                 continue;
             }
             StepFailure f;
-            f.what = "not accounted for" + called(m.name);
+            f.what = what;
             f.expected = "an expectation for each of these, or 'expect ...' to let them pass";
             f.actual = describe(&e);
             f.line = line;
