@@ -47,13 +47,13 @@ void writeQuietly(int fd, const char* text, std::size_t size) {
     while (size > 0) {
         pollfd ready{fd, POLLOUT, {}};
         const timespec now{}; // room now, or never: no wait
-        if (ppoll(&ready, 1, &now, nullptr) != 1 || (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
-            !(ready.revents & POLLOUT))
+        if (ppoll(&ready, 1, &now, nullptr) != 1 ||
+            (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) || !(ready.revents & POLLOUT))
             break; // no reader, or no room: dropped
         // A pipe with room takes PIPE_BUF bytes without waiting.
         const std::size_t chunk = size < PIPE_BUF ? size : PIPE_BUF;
         const ssize_t written = ::write(fd, text, chunk);
-        if (written < 0 && errno == EINTR) continue;
+        if (written == -1 && errno == EINTR) continue;
         if (written <= 0) {
             broken = errno == EPIPE;
             break;

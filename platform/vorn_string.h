@@ -54,7 +54,7 @@ public:
     vorn_string() noexcept : data_(local_), size_(0) { local_[0] = '\0'; }
     // A null pointer gives the empty text.
     vorn_string(const char* text) // NOLINT(google-explicit-constructor): texts convert freely
-        : vorn_string(text, text ? std::strlen(text) : 0) {}
+        : vorn_string(text, text ? std::strlen(text) : std::size_t{}) {}
     vorn_string(const char* text, std::size_t size) : data_(local_), size_(0) {
         if (!text) size = 0;
         if (size <= shortCapacity) {
@@ -80,7 +80,8 @@ public:
     }
     vorn_string& operator=(vorn_string&& other) noexcept {
         if (this != &other) {
-            release();
+            if (data_ != local_) delete[] data_;
+            data_ = local_;
             take(other);
         }
         return *this;
@@ -142,13 +143,7 @@ private:
     vorn_string& append(const char* text, std::size_t size);
     // Makes room for size characters and a NUL; the contents are not kept.
     void reserveUninitialised(std::size_t size);
-    void release() {
-        if (data_ != local_) delete[] data_;
-        data_ = local_;
-        size_ = 0;
-        local_[0] = '\0';
-    }
-    // Moves other's text here (this is empty); other is left empty.
+    // Moves other's text here (this holds no heap block); other is left empty.
     void take(vorn_string& other) noexcept {
         if (other.data_ != other.local_) {
             data_ = other.data_;

@@ -343,23 +343,23 @@ vorn_string vorn_vocabulary<Events, Rows...>::answer(Component& component,
         if (name == "_events") return eventsText();
         if (name == "_commands") return commandsText();
     }
+    // Names are a vocabulary's own: at most one row has this one.
     const auto change = [&](const auto& row) {
-        if (!row.name.is(name)) return false;
         using Row = std::decay_t<decltype(row)>;
         if constexpr (changes<Row>) {
+            if (!row.name.is(name)) return;
             vorn_value read{value, false, 0};
             if (row.kind == vorn_kind::truth) {
                 const int truth = vorn_read_truth(value);
-                if (truth < 0) return true;
+                if (truth < 0) return;
                 read.truth = truth == 1;
             } else if (row.kind == vorn_kind::number && !vorn_read_number(value, &read.number)) {
-                return true;
+                return;
             }
             row.change(component, read);
         }
-        return true;
     };
-    std::apply([&](const auto&... row) { (change(row) || ...); }, rows_);
+    std::apply([&](const auto&... row) { (change(row), ...); }, rows_);
     return vorn_string("");
 }
 
@@ -372,16 +372,14 @@ vorn_string vorn_vocabulary<Events, Rows...>::query(const Component& component,
     const auto one = [&](const auto& row) {
         using Row = std::decay_t<decltype(row)>;
         if constexpr (shows<Row>) {
-            if (!(row.shown & vorn_in_return) || !row.name.is(what)) return false;
+            if (!(row.shown & vorn_in_return) || !row.name.is(what)) return;
             if constexpr (std::is_same_v<decltype(Row::answer), vorn_no_function>)
                 found = vorn_command_text(what, "=", row.show(component)).str();
             else
                 found = vorn_command_text(what, "=", row.answer(component)).str();
-            return true;
         }
-        return false;
     };
-    std::apply([&](const auto&... row) { (one(row) || ...); }, rows_);
+    std::apply([&](const auto&... row) { (one(row), ...); }, rows_);
     return found;
 }
 

@@ -134,6 +134,10 @@ TEST_F(ConfigFile, AWholeFileReadSaysWhatItMet) {
     EXPECT_EQ(text, "[a]\nb = c\n");
     EXPECT_EQ(vorn_file_read_whole(path_.c_str(), 9, version, text), vorn_file_read::TooLarge);
     EXPECT_EQ(text, "");
+    write("\n"); // one byte: the first read gets all of it
+    ASSERT_TRUE(vorn_file_stat(path_.c_str(), version));
+    EXPECT_EQ(vorn_file_read_whole(path_.c_str(), 10, version, text), vorn_file_read::Read);
+    EXPECT_EQ(text, "\n");
     // Gone after its version was taken: missing, however the first attempt went.
     ASSERT_TRUE(vorn_file_stat(path_.c_str(), version));
     std::remove(path_.c_str());

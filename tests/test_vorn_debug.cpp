@@ -1,5 +1,6 @@
 #include "vorn_debug.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -17,12 +18,18 @@
 namespace {
 void (*beforeWrite)() = nullptr;
 int readerToClose = -1;
+int interruptions = 0; // writes that a signal interrupts before they write anything
 } // namespace
 extern "C" ssize_t __real_write(int fd, const void* buffer, size_t size);
 extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
     if (beforeWrite) {
         beforeWrite();
         beforeWrite = nullptr;
+    }
+    if (interruptions > 0) {
+        --interruptions;
+        errno = EINTR;
+        return -1;
     }
     return __real_write(fd, buffer, size);
 }
@@ -63,6 +70,11 @@ TEST_F(DebugTo, TextsArriveWholeThroughAPipeAFileAndATerminal) {
     vorn_debug_output("");
     vorn_debug_output(nullptr);
     EXPECT_EQ(readNow(pipeEnds[0]), "first\n" + longText);
+    // A write a signal interrupts is made again.
+    interruptions = 2;
+    vorn_debug_output("interrupted\n");
+    EXPECT_EQ(interruptions, 0);
+    EXPECT_EQ(readNow(pipeEnds[0]), "interrupted\n");
     // A descriptor whose number has the first and the last digit in it.
     ASSERT_EQ(dup2(pipeEnds[1], 90), 90);
     to(90);

@@ -37,6 +37,12 @@ TEST(VornString, EqualityIsExactAndNumbersCompareByTheirDecimalText) {
     for (const char* other : {"01", " 1", "+1", "1.0", "", "2", "1x"})
         EXPECT_FALSE(vorn_string(other) == 1) << other;
     EXPECT_TRUE(vorn_string("-2147483648") == INT_MIN);
+    // Each != is the opposite of its ==.
+    EXPECT_FALSE(s != "True");
+    EXPECT_FALSE(vorn_string("a") != vorn_string("a"));
+    EXPECT_TRUE(vorn_string("1") != 2);
+    EXPECT_FALSE(vorn_string("1") != 1);
+    EXPECT_EQ(vorn_string(static_cast<const char*>(nullptr)).length(), 0u);
 }
 
 TEST(VornString, LowerLeavesTheOriginal) {
@@ -207,6 +213,13 @@ TEST(VornStringList, GrowsPastItsBufferInOrder) {
 TEST(VornStringList, ItsOwnBufferFirstThenOneBlockThatDoubles) {
     const vorn_string fills(std::string(256 - sizeof(std::size_t), 'f').c_str());
     const vorn_string one("1"), more(std::string(600, 'm').c_str());
+    {
+        const vorn_string overfills(std::string(257 - sizeof(std::size_t), 'o').c_str());
+        vorn_stringlist over;
+        AllocCounter counter;
+        over << overfills;
+        EXPECT_EQ(counter.count(), 1u); // one byte past its own buffer
+    }
     vorn_stringlist list;
     AllocCounter counter;
     list << fills;
