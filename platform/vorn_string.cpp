@@ -176,10 +176,7 @@ vorn_string vorn_string::argText(const char* value, std::size_t size) const {
     } else {
         for (std::size_t i = 0; i < size_; ++i) {
             std::size_t markerLength = 0;
-            if (data_[i] == '%' && markerAt(data_, size_, i, markerLength) == lowest) {
-                place(i);
-                i = from - 1;
-            }
+            if (data_[i] == '%' && markerAt(data_, size_, i, markerLength) == lowest) place(i);
         }
     }
     vorn_copy_chars(out, data_ + from, size_ - from);

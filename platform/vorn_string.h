@@ -69,7 +69,7 @@ public:
     vorn_string(vorn_string&& other) noexcept : data_(local_), size_(0) { take(other); }
     // Number in the given base; fill and width pad on the left when width exceeds the digits.
     // A fill of 0 pads with spaces.
-    explicit vorn_string(int number, char fill = 0, int width = 0, int base = 10);
+    explicit vorn_string(int number, char fill = {}, int width = {}, int base = 10);
     virtual ~vorn_string() {
         if (data_ != local_) delete[] data_;
     }
@@ -122,7 +122,7 @@ public:
     vorn_string arg(const char* value) const {
         return argText(value ? value : "", value ? std::strlen(value) : 0);
     }
-    vorn_string arg(int number, char fill = 0, int width = 0, int base = 10) const;
+    vorn_string arg(int number, char fill = {}, int width = {}, int base = 10) const;
 
     // The joining operations of the library (operator+, the list's toString) build their
     // result in place: a text of the given size whose characters the caller writes.

@@ -339,7 +339,7 @@ vorn_string vorn_vocabulary<Events, Rows...>::answer(Component& component,
     const vorn_string name = command.name();
     const vorn_string value = command.value();
     if (name == "return") return query(component, value);
-    if (name.length() > 0 && static_cast<const char*>(name)[0] == '_') {
+    if (static_cast<const char*>(name)[0] == '_') { // an empty name's first is its NUL
         if (name == "_events") return eventsText();
         if (name == "_commands") return commandsText();
     }
