@@ -21,7 +21,6 @@ struct vorn_file_version {
         return device == o.device && inode == o.inode && size == o.size && seconds == o.seconds &&
                nanoseconds == o.nanoseconds && regular == o.regular;
     }
-    bool operator!=(const vorn_file_version& o) const { return !(*this == o); }
     // Modified long enough ago (two seconds) that a later edit cannot carry the same time stamp.
     bool settled() const;
 };

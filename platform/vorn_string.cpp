@@ -5,17 +5,16 @@
 namespace {
 
 // Digits of a number in base 2 to 36 (others read as 10), most significant first, lower-case
-// letters past 9, into a buffer that holds any 32-bit value in base 2 with its sign.
+// letters past 9, into a buffer that holds any 32-bit value in base 2 with its sign. No NUL
+// follows them: the size says where they end.
 std::size_t formatNumber(int number, int base, char (&out)[40]) {
     if (number >= 0 && number < 10 && (base == 10 || base > number)) { // the frame's usual case
         out[0] = static_cast<char>('0' + number);
-        out[1] = '\0';
         return 1;
     }
     if (base < 2 || base > 36) base = 10;
     const std::size_t size =
         static_cast<std::size_t>(std::to_chars(out, out + sizeof out - 1, number, base).ptr - out);
-    out[size] = '\0';
     return size;
 }
 

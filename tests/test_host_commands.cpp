@@ -90,6 +90,7 @@ TEST(HostCommands, PanelShowJoinsHostPathWithASlash) {
         {nullptr, "", "PS '1' 'myButton.vorn_ui'"},
         {"C:\\layouts", "", "PS '1' 'C:\\layouts/myButton.vorn_ui'"},
         {"panels/", "", "PS '1' 'panels//myButton.vorn_ui'"},
+        {"p", "", "PS '1' 'p/myButton.vorn_ui'"},
         {"", "a=b", "PS '1' 'myButton.vorn_ui' 'a=b'"},
         {"", "x", "PS '1' 'myButton.vorn_ui' 'x'"},
     };
