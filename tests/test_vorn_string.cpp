@@ -90,6 +90,8 @@ TEST(VornString, TextsOnBothSidesOfTheShortBufferKeepTheirContents) {
         EXPECT_EQ(std::string(s), text + text) << size;
         s = static_cast<const char*>(s) + 1; // from inside itself
         EXPECT_EQ(std::string(s), (text + text).substr(1)) << size;
+        s = static_cast<const char*>(s); // from its own start
+        EXPECT_EQ(std::string(s), (text + text).substr(1)) << size;
         copy = moved;
         copy = static_cast<vorn_string&&>(moved);
         EXPECT_EQ(std::string(copy), text) << size;
