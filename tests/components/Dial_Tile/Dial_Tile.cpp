@@ -45,7 +45,10 @@ void Dial_Tile::turnTo(std::int32_t to) {
 }
 
 void Dial_Tile::onPress() {
-    if (armed) turnTo(value + step);
+    // A dial goes round: past the largest number it comes to the smallest.
+    if (armed)
+        turnTo(static_cast<std::int32_t>(static_cast<std::uint32_t>(value) +
+                                         static_cast<std::uint32_t>(step)));
 }
 
 void Dial_Tile::onPoll() {
