@@ -197,11 +197,15 @@ std::vector<StepFailure> Session::closeGroup() {
     std::vector<StepFailure> failures;
     for (Member& m : members_) {
         // One failure for each step, with all it did that no expectation checked, in order.
+        // Events and steps are both in order: the step that made an event is found walking on.
+        std::size_t step = 0;
+        int line = 0;
         for (std::size_t i = m.cursor; options_.strict && i < m.host->events.size(); ++i) {
+            for (; step < m.steps.size() && m.steps[step].first <= i; ++step)
+                line = m.steps[step].second;
             const HostEvent& e = m.host->events[i];
             if (e.kind == HostEvent::Delivered || (e.kind == HostEvent::Answer && !e.hasReply))
                 continue;
-            const int line = madeOn(m, i);
             const std::string what = "not accounted for" + called(m.name);
             if (!failures.empty() && failures.back().line == line && failures.back().what == what) {
                 failures.back().actual += "\n            " + describe(&e);
