@@ -264,6 +264,22 @@ TEST_F(ConfigFile, EachEntryHasItsOwnAttributes) {
     EXPECT_EQ(label("instances.S64"), "");
 }
 
+TEST_F(ConfigFile, AReadingAllocatesAsOftenHoweverLongTheFile) {
+    write("");
+    label(); // what the first reading of a process sets up once
+    std::size_t counts[2] = {};
+    for (int entries : {1, 1000}) {
+        std::string text;
+        for (int i = 0; i < entries; ++i)
+            text += "[instances.S" + std::to_string(i) + "]\nidtext = Studio\ndevice = 1\n";
+        write(text);
+        AllocCounter counter;
+        EXPECT_EQ(label("instances.S0"), "Studio");
+        counts[entries > 1] = counter.count();
+    }
+    EXPECT_EQ(counts[0], counts[1]);
+}
+
 TEST_F(ConfigFile, ManyUnusableLinesAreReportedTenThenCounted) {
     std::string text = "[instances.A]\nidtext = A\n";
     for (int i = 0; i < 25; ++i)

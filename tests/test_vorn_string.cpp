@@ -137,6 +137,9 @@ TEST(VornString, NumbersInOtherBasesWithFillAndWidth) {
         EXPECT_STREQ(vorn_string("<%1>").arg(c.number, c.fill, c.width, c.base),
                      ("<" + std::string(c.text) + ">").c_str());
     }
+    // Without fill, width and base: decimal, as wide as it is.
+    EXPECT_STREQ(vorn_string(-1234), "-1234");
+    EXPECT_STREQ(vorn_string("<%1>").arg(1234), "<1234>");
     // Widths on both sides of what arg formats in place.
     for (int width : {38, 39, 40, 41, 60}) {
         const std::string padded = std::string(static_cast<std::size_t>(width) - 2, '.') + "ff";
