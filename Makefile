@@ -125,9 +125,9 @@ MUTANTS ?= 300
 MUTATE_SEED ?= 1
 MUTATE_MIN ?= 95
 MUTATE_BUILD ?= build-mutate
-MUTATE_SKIP ?= ^windows[.]|^browser[.]|^serve[.]|^deploy[.]linux_archive|^mutate[.]|^SandboxChild[.]|^Panel[.]|a_hang_times_out|never_returns_is_a_hang|does_not_return|closed_pipe|failure_replays_as_a_scenario
+MUTATE_SKIP ?= ^windows[.]|^browser[.]|^serve[.]|^deploy[.]linux_archive|^mutate[.]|^SandboxChild[.]|^Panel[.]|a_hang_times_out|never_returns_is_a_hang|does_not_return|closed_pipe|failure_replays_as_a_scenario|crash_replays_as_a_scenario
 mutate:
-	@cmake/install-deps.sh build test
+	@cmake/install-deps.sh build test browser
 	@cmake -S . -B $(MUTATE_BUILD) -DVORN_REQUIRE_TESTS=ON -DVORN_WINDOWS_BUILD= >/dev/null
 	@cmake --build $(MUTATE_BUILD) -j $(JOBS) >/dev/null
 	@cd $(MUTATE_BUILD) && ctest -j $(JOBS) -E '$(MUTATE_SKIP)' >/dev/null || \
