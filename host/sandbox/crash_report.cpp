@@ -21,7 +21,8 @@
 namespace {
 
 char current[512] = "";
-char currentJson[1200] = "\"\""; // the same as a JSON string, for the channel's messages
+char currentJson[1200] = "\"\"";        // the same as a JSON string, for the channel's messages
+int currentPart = -1, currentStep = -1; // where in a job of parts and steps, when named
 bool installed = false;
 int reportTo = -1; // the channel, in a sandbox's child: messages instead of lines
 
@@ -49,8 +50,15 @@ struct Line {
         text[n++] = '\n';
         return n;
     }
-    // Ends a message of the channel: its "where" field and the object.
+    // Ends a message of the channel: its "where" field (and "part" and "step" when they are
+    // known) and the object.
     std::size_t endMessage() {
+        if (currentPart >= 0) {
+            put(",\"part\":");
+            put(currentPart);
+            put(",\"step\":");
+            put(currentStep);
+        }
         put(",\"where\":");
         put(currentJson);
         put("}");
@@ -172,7 +180,9 @@ void reportExit() {
 
 } // namespace
 
-void crashReportSet(const char* what) {
+void crashReportSet(const char* what, int part, int step) {
+    currentPart = part;
+    currentStep = part >= 0 ? step : -1;
     if (!installed) {
         install();
         std::atexit(reportExit);
@@ -190,6 +200,7 @@ void crashReportTo(int fd) {
 
 void crashReportClear() {
     current[0] = '\0';
+    currentPart = currentStep = -1;
     std::snprintf(currentJson, sizeof currentJson, "\"\"");
     crashReportLimit(0);
 }

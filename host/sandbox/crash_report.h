@@ -8,7 +8,9 @@
 // Installs the handlers (once) and names what runs from now on ("file.vorn:12 'press 1 X'").
 // A plug-in that ends the process with exit() while something runs is reported the same way:
 // outside a sandbox's child the process then ends with status 1.
-void crashReportSet(const char* what);
+// A job made of parts (the lives of a check) can say which part and step (counting from 1)
+// runs: a report in a sandbox's child then carries them as numbers ("part", "step").
+void crashReportSet(const char* what, int part = -1, int step = -1);
 // The reports go to this descriptor, the channel to the parent, as its messages; -1: lines on
 // standard error.
 void crashReportTo(int fd);

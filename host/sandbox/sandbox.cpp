@@ -241,6 +241,10 @@ void SandboxChild::note(const SandboxMessage& m) {
     const std::string type = m["type"];
     if (m.contains("where") && m["where"].is_string() && !m["where"].get<std::string>().empty())
         outcome_.where = m["where"];
+    if (m.contains("part") && m["part"].is_number_integer()) {
+        outcome_.part = m["part"];
+        outcome_.step = m.value("step", -1);
+    }
     if (type == "crash") {
         outcome_.signal = m.value("signal", 0);
         outcome_.exception = m.value("exception", 0ul);

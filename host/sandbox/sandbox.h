@@ -16,6 +16,8 @@
 //                                handlers' own, put together by hand
 //                    "exit"      {"where"}: the plug-in called exit() in the middle of a step
 //                    "hang"      {"seconds", "where"}: a step past the child's own limit
+//                                (these three also carry "part" and "step" when the job named
+//                                them: crashReportSet)
 //                    anything    a conversation's answers (SandboxChild::receive)
 // A verdict comes from the messages alone: the exit status tells only how a child ended that
 // sent no result.
@@ -102,7 +104,8 @@ struct SandboxOutcome {
     unsigned long exception = 0;
     std::string rule, ruleText;
     int limitSeconds = 0;
-    std::string where; // what ran when it ended: the child's own word, else the job's
+    std::string where;        // what ran when it ended: the child's own word, else the job's
+    int part = -1, step = -1; // and the part and step, when the child named them
     std::string problem;
 
     std::string describe() const;

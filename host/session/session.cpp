@@ -251,6 +251,7 @@ void Session::checkContract(std::vector<StepFailure>& failures) {
             f.what = "host contract";
             f.expected = "a well-behaved plug-in";
             f.actual = breaches[m.reported].text() + called(m.name);
+            f.rule = contractRule(breaches[m.reported].rule).id;
             failures.push_back(f);
         }
     }

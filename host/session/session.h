@@ -41,6 +41,7 @@ struct StepFailure {
         Fatal,    // the run cannot go on: message, and where when it is not at the step
     } kind = Mismatch;
     std::string what, expected, actual; // a mismatch or a breach
+    std::string rule;                   // a breach: its rule's id ("no-as")
     std::string where;
     std::string message;
     int line = 0; // a mismatch found after the step it is about: that step's line
