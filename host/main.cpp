@@ -246,7 +246,36 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false)
         ->check(checkName);
     validateApp
-        ->add_option("--junit", validate.junit, "write a JUnit XML report: one test case per check")
+        ->add_option("--junit", validate.junit,
+                     "write a JUnit XML report here too: one test case per check")
+        ->type_name("FILE")
+        ->check(notAnOption("a file"));
+    validateApp
+        ->add_option("--out", validate.out,
+                     "the folder for each failure's replay and the reports (report.json, "
+                     "report.xml, report.html); default: a new folder here, named by the "
+                     "plug-in, the seed and the time")
+        ->type_name("DIR")
+        ->check(notAnOption("a folder"));
+    std::string level = std::to_string(ValidateOptions::defaultLevel), shrinkSeconds = "10";
+    validateApp
+        ->add_option("--level", level,
+                     "how strict a run is: the checks of this level and below run, the rest are "
+                     "skipped, 1 to " +
+                         std::to_string(ValidateOptions::highestLevel) + " (default " +
+                         std::to_string(ValidateOptions::defaultLevel) + ")")
+        ->type_name("N")
+        ->check(numberFrom("--level", 1, ValidateOptions::highestLevel));
+    validateApp
+        ->add_option("--shrink", shrinkSeconds,
+                     "the time each failure may take to shrink, 0 to 3600 s (default 10)")
+        ->type_name("S")
+        ->check(numberFrom("--shrink", 0, 3600));
+    std::string replay;
+    validateApp
+        ->add_option("--replay", replay,
+                     "run a trial file a failure of several components was written as, and say "
+                     "how it ends")
         ->type_name("FILE")
         ->check(notAnOption("a file"));
     validateApp->add_option("--config", refusedConfig)->group("");
@@ -335,7 +364,8 @@ int main(int argc, char** argv) {
     if (validateApp->parsed()) {
         if (list) {
             for (const ValidatorCheck& check : validatorChecks())
-                std::cout << check.name << "  " << check.what << "\n";
+                std::cout << check.name << "  " << check.topic << ", level " << check.level << ": "
+                          << check.what << "\n";
             return finished(0);
         }
         if (validateApp->count("--config")) {
@@ -355,6 +385,11 @@ int main(int argc, char** argv) {
         validate.iterations = static_cast<int>(numberOf(iterations));
         validate.timeoutSeconds = static_cast<int>(numberOf(timeout));
         validate.hangSeconds = static_cast<int>(numberOf(hang));
+        validate.level = static_cast<int>(numberOf(level));
+        validate.shrinkSeconds = static_cast<double>(numberOf(shrinkSeconds));
+        validate.hostVersion = VORN_VERSION;
+        if (!replay.empty())
+            return finished(replayTrial(replay, plugin, validate, std::cout, std::cerr));
         return finished(validatePlugin(plugin, validate, std::cout, std::cerr));
     }
 #ifdef VORN_SERVE

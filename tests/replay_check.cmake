@@ -1,21 +1,29 @@
-# A failing random life, replayed exactly as the validator prints the command, gives the same
-# verdict: for each plug-in of PLUGINS (a list, "|" between them) and each seed of SEEDS, the
-# replay fails with the rule the validator named. HOST given.
+# A failing random life, shrunk, and replayed exactly as the validator prints the command, gives
+# the same verdict: for each entry of PLUGINS (a list, "|" between them, each PLUGIN@STEPS) and
+# each seed of SEEDS, the shrunk life has at most STEPS steps (the size of a minimal one written
+# by hand) and its replay fails with the fault the validator named (its rule, or its crash).
+# HOST and OUT (the folder for the replays) given.
 string(REPLACE "|" ";" plugins "${PLUGINS}")
 string(REPLACE "|" ";" seeds "${SEEDS}")
 set(replays 0)
-foreach(plugin ${plugins})
+file(REMOVE_RECURSE ${OUT})
+foreach(entry ${plugins})
+    string(REGEX REPLACE "@[0-9]+$" "" plugin "${entry}")
+    string(REGEX REPLACE "^.*@" "" most "${entry}")
     foreach(seed ${seeds})
-        execute_process(COMMAND ${HOST} validate --seed ${seed} --iterations 5 --only random ${plugin}
+        execute_process(COMMAND ${HOST} validate --seed ${seed} --iterations 5 --only random --out ${OUT} ${plugin}
                         RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
         if(status EQUAL 0)
             continue() # this seed's lives did not meet the fault
         endif()
-        if(NOT status EQUAL 1 OR NOT out MATCHES "FAILED  random: [^\n]*(\\[[a-z-]+\\])[^\n]*\n *replay: vorn-host ([^\n]+)")
-            message(FATAL_ERROR "${plugin} seed ${seed}: expected a failing life that names its replay, got ${status}:\n${out}${err}")
+        if(NOT status EQUAL 1 OR NOT out MATCHES "(FAILED|CRASHED) +random: [^\n]*(\\[[a-z-]+\\]|crashed \\(signal [0-9]+\\)|ended the process)[^\n]*\n        shrunk from [0-9]+ steps to ([0-9]+) [^\n]*\n *replay: vorn-host ([^\n]+)")
+            message(FATAL_ERROR "${plugin} seed ${seed}: expected a failing life, shrunk, that names its replay, got ${status}:\n${out}${err}")
         endif()
-        set(rule "${CMAKE_MATCH_1}")
-        separate_arguments(command UNIX_COMMAND "${CMAKE_MATCH_2}")
+        set(rule "${CMAKE_MATCH_2}")
+        if(CMAKE_MATCH_3 GREATER most)
+            message(FATAL_ERROR "${plugin} seed ${seed}: shrunk to ${CMAKE_MATCH_3} steps, more than the ${most} of a minimal life:\n${out}")
+        endif()
+        separate_arguments(command UNIX_COMMAND "${CMAKE_MATCH_4}")
         execute_process(COMMAND ${HOST} ${command} --quiet
                         RESULT_VARIABLE status OUTPUT_VARIABLE replayed ERROR_VARIABLE replayedErr)
         string(FIND "${replayed}${replayedErr}" "${rule}" found)
@@ -28,4 +36,4 @@ endforeach()
 if(replays EQUAL 0)
     message(FATAL_ERROR "no life failed: nothing was replayed")
 endif()
-message("${replays} failing lives replayed as printed, each with the same verdict")
+message("${replays} failing lives shrunk and replayed as printed, each with the same verdict")

@@ -32,9 +32,9 @@ std::size_t utf8Length(const std::string& text, std::size_t i) {
     return n;
 }
 
-// A text as XML character data or attribute value: markup characters as references, and bytes
-// XML 1.0 cannot hold (control characters, bytes that are not UTF-8) written as \xHH.
-std::string xml(const std::string& text) {
+} // namespace
+
+std::string xmlText(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -72,15 +72,21 @@ std::string xml(const std::string& text) {
     }
     return out;
 }
+
+namespace {
+std::string xml(const std::string& text) {
+    return xmlText(text);
+}
 } // namespace
 
 bool writeJUnit(const std::string& path, const std::string& suite,
                 const std::vector<JUnitCase>& cases, std::string& error) {
-    int failures = 0, errors = 0;
+    int failures = 0, errors = 0, skipped = 0;
     double seconds = 0;
     for (const JUnitCase& c : cases) {
         failures += c.kind == JUnitCase::Failure;
         errors += c.kind == JUnitCase::Error;
+        skipped += c.kind == JUnitCase::Skipped;
         seconds += c.seconds;
     }
     std::ofstream out(path);
@@ -88,7 +94,8 @@ bool writeJUnit(const std::string& path, const std::string& suite,
     std::snprintf(time, sizeof time, "%.3f", seconds);
     const std::string counts = " tests=\"" + std::to_string(cases.size()) + "\" failures=\"" +
                                std::to_string(failures) + "\" errors=\"" + std::to_string(errors) +
-                               "\" time=\"" + time + "\"";
+                               "\" skipped=\"" + std::to_string(skipped) + "\" time=\"" + time +
+                               "\"";
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"" << xml(suite) << "\""
         << counts << ">\n  <testsuite name=\"" << xml(suite) << "\"" << counts << ">\n";
     for (const JUnitCase& c : cases) {
@@ -97,6 +104,10 @@ bool writeJUnit(const std::string& path, const std::string& suite,
             << "\" time=\"" << time << "\"";
         if (c.kind == JUnitCase::Passed) {
             out << "/>\n";
+            continue;
+        }
+        if (c.kind == JUnitCase::Skipped) {
+            out << ">\n      <skipped message=\"" << xml(c.message) << "\"/>\n    </testcase>\n";
             continue;
         }
         const char* tag = c.kind == JUnitCase::Failure ? "failure" : "error";

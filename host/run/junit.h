@@ -6,9 +6,9 @@
 #include <vector>
 
 struct JUnitCase {
-    enum Kind { Passed, Failure, Error } kind = Passed;
+    enum Kind { Passed, Failure, Error, Skipped } kind = Passed;
     std::string name;
-    std::string message; // the first problem, one line
+    std::string message; // the first problem (or why it was skipped), one line
     std::string detail;  // every problem, as printed
     double seconds = 0;
 };
@@ -16,3 +16,7 @@ struct JUnitCase {
 // Writes the report; false with the reason when the file cannot be written.
 bool writeJUnit(const std::string& path, const std::string& suite,
                 const std::vector<JUnitCase>& cases, std::string& error);
+
+// A text as XML (and HTML) character data or attribute value: markup characters as references,
+// and bytes XML 1.0 cannot hold (control characters, bytes that are not UTF-8) written as \xHH.
+std::string xmlText(const std::string& text);

@@ -15,7 +15,7 @@ std::string join(const std::vector<std::string>& lines) {
 
 // Components made and deleted in a row, each in a session of its own: every life with the same
 // folder sends the same commands, so nothing is carried over from one to the next.
-std::string createDeleteInARow(const CheckContext& context) {
+CheckFinding createDeleteInARow(const CheckContext& context) {
     std::vector<std::string> first[2];
     for (int i = 0; i < 1000; ++i) {
         sandboxProgress();

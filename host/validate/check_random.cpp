@@ -2,23 +2,15 @@
 
 #include "lives.h"
 
-// Random lives, one after another, each in a session of its own; the first that fails is
-// written as a scenario that replays it.
-std::string randomSequences(const CheckContext& context) {
+// Random lives, one after another, each in a session of its own.
+std::vector<Trial> randomSequences(const CheckContext& context) {
     Randomness rnd(context.seed, learnWords(*context.plugin));
+    std::vector<Trial> trials;
     for (int i = 0; i < context.iterations; ++i) {
-        const Life life = randomLife(rnd);
-        LifeRun run(context.plugin, life);
-        run.finish();
-        if (!run.problem().empty()) {
-            const std::string problem = "life " + std::to_string(i) + ", " + run.problem();
-            const std::string replay = writeReplay(life, context.pluginPath, context.seed, i,
-                                                   run.failedStep(), run.problem());
-            return problem + (replay.empty()
-                                  ? ""
-                                  : "\n        replay: vorn-host run --plugin " +
-                                        shellWord(context.pluginPath) + " " + shellWord(replay));
-        }
+        Trial trial;
+        trial.lives.push_back(randomLife(rnd));
+        trial.lives.back().name = "life " + std::to_string(i);
+        trials.push_back(std::move(trial));
     }
-    return {};
+    return trials;
 }

@@ -1,14 +1,15 @@
-// The battery's checks, one file each; validator.cpp lists them. A check gets the loaded plug-in
-// and returns what it found wrong, or empty; it runs in the sandbox, and calls sandboxProgress()
-// as it goes on.
+// The battery's checks, one file each; validator.cpp lists them. A check of its own kind gets
+// the loaded plug-in and says what it found; it runs in the sandbox, and calls sandboxProgress()
+// as it goes on. A check made of trials gives them, and the battery runs them.
 #pragma once
 
+#include "trial.h"
 #include "validator.h"
 
-#include <string>
+#include <vector>
 
-std::string createDeleteInARow(const CheckContext& context);
-std::string nullHostLife(const CheckContext& context);
-std::string manyAlive(const CheckContext& context);
-std::string independence(const CheckContext& context);
-std::string randomSequences(const CheckContext& context);
+CheckFinding createDeleteInARow(const CheckContext& context);
+CheckFinding nullHostLife(const CheckContext& context);
+std::vector<Trial> manyAlive(const CheckContext& context);
+std::vector<Trial> independence(const CheckContext& context);
+std::vector<Trial> randomSequences(const CheckContext& context);

@@ -1,5 +1,6 @@
 #include "lives.h"
 
+#include "crash_report.h"
 #include "sandbox.h"
 
 #include <algorithm>
@@ -212,6 +213,7 @@ ComponentWords learnWords(const Plugin& plugin) {
     Facility facility;
     facility.instances["A"] = FacilityInstance{12, 3, "", std::nullopt};
     EmulatedHost host(facility);
+    crashReportSet("learning its words (create, _commands, _events, return=all, instance=A)");
     if (!host.create(plugin, "")) return words;
     const std::string asked[] = {"_commands", "_events", "return=all", "instance=A"};
     for (const std::string& text : asked) {
@@ -233,22 +235,35 @@ ComponentWords learnWords(const Plugin& plugin) {
         if (device == 12 && first == 3 && last >= first && last - first < 64)
             words.contactsPerInstance = std::max(words.contactsPerInstance, last - first + 1);
     host.destroy();
+    crashReportClear();
     return words;
 }
 
-LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life)
-    : life_(life), session_(std::move(plugin), life.facility) {}
+LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life, int part, int stepSeconds)
+    : life_(life), session_(std::move(plugin), life.facility), part_(part),
+      stepSeconds_(stepSeconds) {}
 
 void LifeRun::step() {
     if (done()) return;
     sandboxProgress();
-    if (next_ == life_.steps.size()) {
-        ++next_;
-        take(session_.end()); // hands back the answers it kept first
-        return;
-    }
     ++next_;
-    take(session_.apply(life_.steps[next_ - 1]));
+    if (part_ >= 0) {
+        std::string what = life_.name + ", step " + std::to_string(next_) + " ";
+        if (next_ > life_.steps.size()) {
+            what += "(its end: the answers it kept handed back, then deleted)";
+        } else {
+            std::string line = formatStep(life_.steps[next_ - 1]);
+            if (line.size() > 80) line = line.substr(0, 77) + "...";
+            what += "'" + line + "'";
+        }
+        crashReportSet(what.c_str(), part_, static_cast<int>(next_));
+        crashReportLimit(stepSeconds_);
+    }
+    if (next_ > life_.steps.size())
+        take(session_.end()); // hands back the answers it kept first
+    else
+        take(session_.apply(life_.steps[next_ - 1]));
+    if (part_ >= 0) crashReportLimit(0);
 }
 
 void LifeRun::finish() {
@@ -256,12 +271,17 @@ void LifeRun::finish() {
         step();
 }
 
+namespace {
+const char* const eventWords[] = {"command", "debug", "answer", "delivered"};
+} // namespace
+
 void LifeRun::take(const std::vector<StepFailure>& failures) {
     if (const EmulatedHost* host =
             session_.members().empty() ? nullptr : session_.members().front().host.get())
         for (const HostEvent& e : host->events)
-            transcript_.push_back(std::to_string(e.kind) + " " + e.text);
+            transcript_.push_back(std::string(eventWords[e.kind]) + " " + escape(e.text));
     if (!failures.empty() && problem_.empty()) {
+        failure_ = failures.front();
         problem_ = "step " + std::to_string(next_) + ": " + failures.front().text();
         failedStep_ = next_;
     }
@@ -278,38 +298,4 @@ std::string temporaryFolder() {
 
 std::string shellWord(const std::string& path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
-
-std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed, int index,
-                        std::size_t failedStep, const std::string& problem) {
-    const std::string dir = temporaryFolder();
-    const std::string stem =
-        "vorn-validate-" + std::to_string(seed) + "-life" + std::to_string(index);
-    const std::string ini = dir + "/" + stem + ".ini", vorn = dir + "/" + stem + ".vorn";
-    std::ofstream config(ini);
-    config << "# The facility of life " << index << " of seed " << seed << ".\n";
-    // No labels: the check ran with an empty configuration, and so does the replay.
-    for (const auto& [name, instance] : life.facility.instances) {
-        config << "[instances." << name << "]\ndevice = " << instance.device
-               << "\ncontact = " << instance.contact << "\n";
-        if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
-    }
-    auto comment = [](const std::string& text) { return Step{steps::Comment{" " + text}, "", 0}; };
-    std::vector<Step> script = {
-        comment("Written by vorn-host validate: life " + std::to_string(index) + " of seed " +
-                std::to_string(seed) + ", which failed the check 'random'."),
-        comment("Replay: vorn-host run --plugin " + shellWord(plugin) + " " + shellWord(vorn)),
-        Step{steps::Config{stem + ".ini"}, "", 0}};
-    const std::size_t ran = std::min(failedStep, life.steps.size());
-    script.insert(script.end(), life.steps.begin(),
-                  life.steps.begin() + static_cast<std::ptrdiff_t>(ran));
-    if (failedStep > life.steps.size()) {
-        script.push_back(Step{steps::Delete{}, "", 0});
-        script.push_back(comment("The check found: " + escape(problem)));
-    } else {
-        script.push_back(comment("The check found here: " + escape(problem)));
-    }
-    std::ofstream out(vorn);
-    out << formatScript(script);
-    return out && config ? vorn : std::string();
 }

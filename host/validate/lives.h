@@ -55,8 +55,10 @@ private:
     ComponentWords words_;
 };
 
-// A life: the facility it runs on, and its steps from "create" on.
+// A life: the facility it runs on, and its steps from "create" on; its name says which it is
+// in its check ("life 7", "component 3").
 struct Life {
+    std::string name;
     Facility facility;
     std::vector<Step> steps;
 };
@@ -66,10 +68,15 @@ Life randomLife(Randomness& rnd);
 // what it did, in order, for comparison with another run of the same life.
 class LifeRun {
 public:
-    LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life);
+    // part: which life of its trial it is, named to the crash reports with each step as it
+    // runs, and stepSeconds the limit of each step (crash_report.h); -1 and 0: neither.
+    LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life, int part = -1,
+            int stepSeconds = 0);
     bool done() const { return !problem_.empty() || next_ > life_.steps.size(); }
     // "step N: what", or empty.
     const std::string& problem() const { return problem_; }
+    // The first failure, when there is a problem.
+    const StepFailure& failure() const { return failure_; }
     // The step the problem was found in, counting from 1; past the last: the ending.
     std::size_t failedStep() const { return failedStep_; }
     const std::vector<std::string>& transcript() const { return transcript_; }
@@ -85,16 +92,12 @@ private:
     std::size_t next_ = 0;
     std::vector<std::string> transcript_;
     std::string problem_;
+    StepFailure failure_;
     std::size_t failedStep_ = 0;
+    int part_, stepSeconds_;
 };
-
-// Writes a failing life as a scenario (and its facility as a configuration beside it) that
-// `vorn-host run --plugin PLUGIN` replays to the same verdict; returns the scenario's path, or
-// empty when it cannot be written.
-std::string writeReplay(const Life& life, const std::string& plugin, std::uint64_t seed, int index,
-                        std::size_t failedStep, const std::string& problem);
 
 // A path as one word of a command a person copies: in double quotes when it has a blank.
 std::string shellWord(const std::string& path);
-// The folder replays and the battery's empty configuration are written to.
+// The folder the battery's empty configuration is written to.
 std::string temporaryFolder();

@@ -1,25 +1,32 @@
 #include "validator.h"
 
 #include "checks.h"
-#include "junit.h"
 #include "lives.h"
 #include "plugin.h"
+#include "report.h"
 #include "sandbox.h"
+#include "shrink.h"
+#include "trial.h"
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
 const std::vector<ValidatorCheck>& validatorChecks() {
     static const std::vector<ValidatorCheck> checks = {
-        {"create-delete", "1000 components created and deleted in a row, each alike",
-         createDeleteInARow},
-        {"null-host", "a whole life with a null host client", nullHostLife},
-        {"many-alive", "50 components alive at once, driven in turns, keep the host contract",
+        {"create-delete", "lifecycle", 1,
+         "1000 components created and deleted in a row, each alike", createDeleteInARow, nullptr},
+        {"null-host", "lifecycle", 1, "a whole life with a null host client", nullHostLife,
+         nullptr},
+        {"random", "lives", 1, "random message sequences keep the host contract", nullptr,
+         randomSequences},
+        {"many-alive", "lives", 2,
+         "50 components alive at once, driven in turns, keep the host contract", nullptr,
          manyAlive},
-        {"independence", "a component beside others behaves as it does alone", independence},
-        {"random", "random message sequences keep the host contract", randomSequences},
+        {"independence", "lives", 2, "a component beside others behaves as it does alone", nullptr,
+         independence},
     };
     return checks;
 }
@@ -39,21 +46,22 @@ bool selected(const ValidatorCheck& check, const ValidateOptions& options) {
     return (options.only.empty() || named(options.only)) && !named(options.skip);
 }
 
-} // namespace
-
-namespace {
 // A configuration file with nothing in it, for the battery.
 std::string emptyConfiguration() {
     const std::string path = temporaryFolder() + "/vorn-validate-empty.ini";
     std::ofstream(path) << "# vorn-host validate: no labels\n";
     return path;
 }
-} // namespace
 
-namespace {
+CheckContext contextOf(const SandboxMessage& job, std::shared_ptr<const Plugin> plugin) {
+    return CheckContext{std::move(plugin), job["seed"].get<std::uint64_t>(), job["iterations"],
+                        absolutePath(job["plugin"]), job["stepSeconds"]};
+}
 
-// The child's job: the plug-in loaded, then one check run on it ("check" empty: the load alone).
-// Its result: what the check found wrong, or why the plug-in cannot be loaded; empty: passed.
+// The child's job: the plug-in loaded, then one check run on it ("check" empty: the load
+// alone). A check made of trials says which trial it starts ({"type":"trial","index":N}), so
+// that the parent knows the trial a crash ended; its result names a failing trial and its
+// verdict.
 const SandboxJobType checkJob{
     "check", [](const SandboxMessage& job, SandboxChildSide& side) {
         const std::string path = job["plugin"], name = job["check"];
@@ -64,20 +72,149 @@ const SandboxJobType checkJob{
             side.result({{"loaded", false}, {"found", error}});
             return;
         }
-        std::string found;
-        if (check)
-            found = check->run(CheckContext{plugin, job["seed"].get<std::uint64_t>(),
-                                            job["iterations"], absolutePath(path)});
-        side.result({{"loaded", true}, {"found", found}});
+        if (!check) {
+            side.result({{"loaded", true}});
+            return;
+        }
+        const CheckContext context = contextOf(job, plugin);
+        if (check->run) {
+            const CheckFinding finding = check->run(context);
+            side.result(
+                {{"loaded", true}, {"outcome", finding.outcome}, {"found", finding.detail}});
+            return;
+        }
+        const std::vector<Trial> trials = check->trials(context);
+        for (std::size_t i = 0; i < trials.size(); ++i) {
+            side.send({{"type", "trial"}, {"index", i}});
+            const TrialVerdict v = runTrial(plugin, trials[i], context.stepSeconds);
+            if (!v.passed()) {
+                side.result({{"loaded", true},
+                             {"outcome", CheckFinding::Failed},
+                             {"found", v.text},
+                             {"trial", i},
+                             {"verdict", verdictJson(v)}});
+                return;
+            }
+        }
+        side.result({{"loaded", true}, {"outcome", CheckFinding::Passed}, {"found", ""}});
     }};
 
-SandboxOutcome inChild(const std::string& path, const std::string& check, std::uint64_t seed,
-                       const ValidateOptions& options, const SandboxLimits& limits) {
-    return sandboxRun(
-        checkJob,
-        {{"plugin", path}, {"check", check}, {"seed", seed}, {"iterations", options.iterations}},
-        check.empty() ? "loading the plug-in" : "the check " + check, limits,
-        SandboxOutput::Discard);
+// The child's job: the trial a check made of trials ran as "index", as data.
+const SandboxJobType trialOfJob{
+    "trial-of", [](const SandboxMessage& job, SandboxChildSide& side) {
+        const ValidatorCheck* check = findValidatorCheck(job["check"]);
+        auto plugin = std::make_shared<Plugin>();
+        std::string error;
+        if (!check || !check->trials || !plugin->open(job["plugin"], error)) {
+            side.result({{"error", error.empty() ? "no such check" : error}});
+            return;
+        }
+        const std::vector<Trial> trials = check->trials(contextOf(job, plugin));
+        const std::size_t index = job["index"];
+        if (index >= trials.size())
+            side.result({{"error", "no trial " + std::to_string(index)}});
+        else
+            side.result({{"trial", trialJson(trials[index])}});
+    }};
+
+SandboxMessage jobOf(const std::string& path, const std::string& check, std::uint64_t seed,
+                     const ValidateOptions& options) {
+    return {{"plugin", path},
+            {"check", check},
+            {"seed", seed},
+            {"iterations", options.iterations},
+            {"stepSeconds", options.hangSeconds}};
+}
+
+// A check's child: its messages until its result, or its end.
+struct CheckRun {
+    SandboxOutcome outcome;
+    std::optional<std::size_t> trial; // the last trial it started
+};
+CheckRun runCheck(const std::string& path, const ValidatorCheck& check, std::uint64_t seed,
+                  const ValidateOptions& options) {
+    CheckRun run;
+    SandboxChild child;
+    if (!child.start(checkJob, jobOf(path, check.name, seed, options),
+                     std::string("the check ") + check.name, SandboxOutput::Discard)) {
+        run.outcome = child.outcome();
+        return run;
+    }
+    // In a check made of trials, a step's own limit (in the child) names the step that hangs;
+    // this one, a little later, ends a child that makes no progress anywhere else.
+    const SandboxLimits limits{options.timeoutSeconds,
+                               options.hangSeconds + (check.trials ? 2 : 0)};
+    SandboxMessage message;
+    while (child.receive(message, limits)) {
+        if (message["type"] == "trial") {
+            run.trial = message["index"].get<std::size_t>();
+        } else if (message["type"] == "result") {
+            run.outcome = child.outcome();
+            run.outcome.kind = SandboxOutcome::Finished;
+            run.outcome.result = message["value"];
+            child.stop();
+            return run;
+        }
+    }
+    run.outcome = child.outcome();
+    return run;
+}
+
+// A new folder, never one that is there: "NAME", else "NAME-2", "NAME-3"...
+std::string newFolder(const std::string& name, std::string& error) {
+    std::error_code ec;
+    for (int n = 1; n < 1000; ++n) {
+        const std::string path = n == 1 ? name : name + "-" + std::to_string(n);
+        if (std::filesystem::create_directories(path, ec)) return path;
+        if (ec) break;
+    }
+    error = "cannot make the folder " + name + (ec ? ": " + ec.message() : "");
+    return {};
+}
+
+std::string defaultOut(const std::string& plugin, std::uint64_t seed) {
+    const std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    return "vorn-validate-" + std::filesystem::path(plugin).stem().string() + "-seed" +
+           std::to_string(seed) + "-" + stamp;
+}
+
+// The failure of a check made of trials: the trial fetched, shrunk, written as a replay.
+void shrinkAndReplay(const std::string& path, const ValidatorCheck& check, std::uint64_t seed,
+                     const ValidateOptions& options, std::size_t index, const TrialVerdict& found,
+                     const std::string& outDir, CheckRecord& record) {
+    const SandboxOutcome fetched = sandboxRun(
+        trialOfJob,
+        [&] {
+            SandboxMessage job = jobOf(path, check.name, seed, options);
+            job["index"] = index;
+            return job;
+        }(),
+        "the trials of the check " + std::string(check.name),
+        SandboxLimits{options.timeoutSeconds, options.hangSeconds + 2}, SandboxOutput::Discard);
+    Trial trial;
+    std::string error;
+    if (fetched.kind != SandboxOutcome::Finished || !fetched.result.contains("trial") ||
+        !trialFromJson(fetched.result["trial"], trial, error)) {
+        record.note =
+            "not shrunk: its trial could not be made again (" +
+            (fetched.kind == SandboxOutcome::Finished ? fetched.result.value("error", error)
+                                                      : fetched.describe()) +
+            ")";
+        return;
+    }
+    // Candidates run in children of their own; a step that hangs is judged after a second
+    // there (rationale: a call that does not return does not return sooner for a longer wait,
+    // and each hanging candidate costs the wait).
+    const int stepSeconds = 1;
+    record.shrunk = shrinkTrial(
+        trial, found,
+        [&](const Trial& candidate) { return runTrialInChild(path, candidate, stepSeconds); },
+        options.shrinkSeconds);
+    record.trialIndex = index;
+    record.replay = writeReplay(record.shrunk->trial, *record.shrunk, path, check.name, seed,
+                                outDir, record.replayCommand);
 }
 
 } // namespace
@@ -90,6 +227,7 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
     setEnvironment("VORN_CONFIG", emptyConfiguration()); // children inherit it
     // Every check's debug texts are caught, whether or not it makes a host of its own.
     DebugTap::instance();
+    const auto batteryStarted = std::chrono::steady_clock::now();
     const std::uint64_t seed =
         options.seedGiven ? options.seed
                           : static_cast<std::uint64_t>(
@@ -98,7 +236,8 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
     // The library is loaded in a child first: a file that makes the loader crash or hang ends
     // that child, and vorn-host says why it cannot load it.
     const SandboxOutcome load =
-        inChild(path, "", seed, options, SandboxLimits{options.hangSeconds, 0});
+        sandboxRun(checkJob, jobOf(path, "", seed, options), "loading the plug-in",
+                   SandboxLimits{options.hangSeconds, 0}, SandboxOutput::Discard);
     if (load.kind != SandboxOutcome::Finished || !load.result.value("loaded", false)) {
         err << "vorn-host: "
             << (load.kind == SandboxOutcome::Finished
@@ -107,69 +246,125 @@ int validatePlugin(const std::string& path, const ValidateOptions& options, std:
             << "\n";
         return 2;
     }
-    out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "
-        << options.iterations << " random sequences, " << options.timeoutSeconds
-        << " s for each check, " << options.hangSeconds << " s without progress\n"
-        << std::flush;
-
-    // One line per check: its verdict first, as the report reads.
-    enum Verdict { Passed, Failed, Crashed, TimedOut, NotRun };
-    static const char* const lines[] = {"PASSED  ", "FAILED  ", "CRASHED ", "TIMED OUT ",
-                                        "NOT RUN "};
-    static const char* const verdicts[] = {"passed", "failed", "crashed", "timed out", "not run"};
-    int passed = 0, failed = 0;
-    std::vector<JUnitCase> cases;
-    for (const ValidatorCheck& check : validatorChecks()) {
-        if (!selected(check, options)) continue;
-        const auto started = std::chrono::steady_clock::now();
-        out << "RUN     " << check.name << ": " << check.what << std::endl;
-        const SandboxOutcome outcome =
-            inChild(path, check.name, seed, options,
-                    SandboxLimits{options.timeoutSeconds, options.hangSeconds});
-        Verdict verdict = NotRun;
-        std::string detail = outcome.describe();
-        switch (outcome.kind) {
-        case SandboxOutcome::Finished:
-            detail = outcome.result.value("found", "");
-            verdict = detail.empty() ? Passed : Failed;
-            break;
-        case SandboxOutcome::Ended: // a verdict is never taken from an exit status
-            verdict = Failed;
-            detail = "the check ended before it finished: " + detail;
-            break;
-        case SandboxOutcome::Crashed:
-            verdict = Crashed;
-            break;
-        case SandboxOutcome::TimedOut:
-            verdict = TimedOut;
-            break;
-        case SandboxOutcome::NotRun:
-            break;
-        }
-        ++(verdict == Passed ? passed : failed);
-        out << lines[verdict];
-        out << check.name << (detail.empty() ? "" : ": " + detail) << "\n";
-        out.flush();
-        JUnitCase c;
-        c.name = check.name;
-        c.kind = verdict == Passed ? JUnitCase::Passed : JUnitCase::Failure;
-        c.message = std::string(check.name) + " " + verdicts[verdict] +
-                    (detail.empty() ? "" : ": " + detail.substr(0, detail.find('\n')));
-        c.detail = detail;
-        c.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        cases.push_back(c);
-    }
-    if (passed + failed == 0) {
-        err << "vorn-host: no check selected (see validate --list)\n";
-        return 2;
-    }
-    out << passed << " passed, " << failed << " failed\n";
     std::string error;
-    if (!options.junit.empty() &&
-        !writeJUnit(options.junit, "vorn-host validate " + path, cases, error)) {
+    std::string outDir = options.out;
+    if (outDir.empty()) {
+        outDir = newFolder(defaultOut(path, seed), error);
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(outDir, ec);
+        if (!std::filesystem::is_directory(outDir)) error = "cannot make the folder " + outDir;
+    }
+    if (!error.empty()) {
         err << "vorn-host: " << error << "\n";
         return 2;
     }
+    out << "validating " << path << "\nseed " << seed << " (replay with --seed " << seed << "), "
+        << options.iterations << " random sequences, level " << options.level << ", "
+        << options.timeoutSeconds << " s for each check, " << options.hangSeconds
+        << " s without progress\n"
+        << std::flush;
+
+    ValidationReport report;
+    report.plugin = describePluginFile(path);
+    report.hostVersion = options.hostVersion;
+    report.seed = seed;
+    report.iterations = options.iterations;
+    report.level = options.level;
+    report.outDir = outDir;
+    int passed = 0, failed = 0, skipped = 0;
+    for (const ValidatorCheck& check : validatorChecks()) {
+        if (!selected(check, options)) continue;
+        CheckRecord record;
+        record.check = &check;
+        const auto started = std::chrono::steady_clock::now();
+        if (check.level > options.level) {
+            record.outcome = CheckRecord::Skipped;
+            record.detail = "level " + std::to_string(check.level) + " (run with --level " +
+                            std::to_string(check.level) + ")";
+        } else {
+            out << "RUN     " << check.name << ": " << check.what << std::endl;
+            const CheckRun run = runCheck(path, check, seed, options);
+            const SandboxOutcome& outcome = run.outcome;
+            std::optional<TrialVerdict> verdict;
+            switch (outcome.kind) {
+            case SandboxOutcome::Finished: {
+                record.detail = outcome.result.value("found", "");
+                const int o = outcome.result.value("outcome", 0);
+                record.outcome = o == CheckFinding::Failed    ? CheckRecord::Failed
+                                 : o == CheckFinding::Skipped ? CheckRecord::Skipped
+                                 : o == CheckFinding::Warning ? CheckRecord::Warning
+                                                              : CheckRecord::Passed;
+                if (outcome.result.contains("verdict"))
+                    verdict = verdictFromJson(outcome.result["verdict"]);
+                break;
+            }
+            case SandboxOutcome::Ended: // a verdict is never taken from an exit status
+                record.outcome = CheckRecord::Failed;
+                record.detail = "the check ended before it finished: " + outcome.describe();
+                if (outcome.exitedInStep && run.trial) verdict = verdictOf(outcome);
+                break;
+            case SandboxOutcome::Crashed:
+                record.outcome = CheckRecord::Crashed;
+                record.detail = outcome.describe();
+                if (run.trial) verdict = verdictOf(outcome);
+                break;
+            case SandboxOutcome::TimedOut:
+                record.outcome = CheckRecord::TimedOut;
+                record.detail = outcome.describe();
+                if (run.trial && outcome.limit == SandboxOutcome::Step)
+                    verdict = verdictOf(outcome);
+                break;
+            case SandboxOutcome::NotRun:
+                record.outcome = CheckRecord::Failed;
+                record.detail = outcome.describe();
+                break;
+            }
+            if (verdict && run.trial) {
+                record.found = *verdict;
+                shrinkAndReplay(path, check, seed, options, *run.trial, *verdict, outDir, record);
+            }
+        }
+        record.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ++(record.counts() ? failed : record.outcome == CheckRecord::Skipped ? skipped : passed);
+        out << verdictLine(record) << std::flush;
+        report.checks.push_back(std::move(record));
+    }
+    if (report.checks.empty()) {
+        err << "vorn-host: no check selected (see validate --list)\n";
+        return 2;
+    }
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - batteryStarted).count();
+    out << passed << " passed, " << failed << " failed"
+        << (skipped ? ", " + std::to_string(skipped) + " skipped" : "") << "\n";
+    if (!writeReports(report, options.junit, error)) {
+        err << "vorn-host: " << error << "\n";
+        return 2;
+    }
+    out << "reports: " << outDir << "/report.html (and report.json, report.xml)\n";
     return failed ? 1 : 0;
+}
+
+int replayTrial(const std::string& file, const std::string& plugin, const ValidateOptions& options,
+                std::ostream& out, std::ostream& err) {
+    setEnvironment("VORN_CONFIG", emptyConfiguration());
+    std::ifstream in(file);
+    Trial trial;
+    std::string error;
+    const SandboxMessage json = SandboxMessage::parse(in, nullptr, false);
+    if (!in && !in.eof()) error = "cannot read it";
+    if (json.is_discarded()) error = "not JSON";
+    if (!error.empty() || !trialFromJson(json, trial, error)) {
+        err << "vorn-host: " << file << ": " << error << "\n";
+        return 2;
+    }
+    const TrialVerdict v = runTrialInChild(plugin, trial, options.hangSeconds);
+    if (v.passed()) {
+        out << "PASSED  the trial of " << trial.lives.size() << " lives did not fail\n";
+        return 0;
+    }
+    out << "FAILED  " << v.fault() << ": " << v.text << "\n";
+    return 1;
 }

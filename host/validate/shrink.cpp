@@ -1,0 +1,212 @@
+#include "shrink.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <tuple>
+#include <utility>
+
+namespace {
+
+// Simpler values of a step's field, simplest first; none for what is already simplest.
+std::vector<std::string> simpler(const std::string& text) {
+    if (text.empty()) return {};
+    std::vector<std::string> out = {""};
+    if (text.size() > 2) out.push_back(text.substr(0, text.size() / 2));
+    if (text.size() > 1) out.push_back(text.substr(0, text.size() - 1));
+    return out;
+}
+std::vector<std::int32_t> simpler(std::int32_t n) {
+    std::vector<std::int32_t> out;
+    if (n != 0) out.push_back(0);
+    if (n != 0 && n != 1) out.push_back(1);
+    if (n / 2 != 0 && n / 2 != 1 && std::abs(static_cast<long long>(n)) > 2) out.push_back(n / 2);
+    return out;
+}
+std::vector<Milliseconds> simpler(Milliseconds d) {
+    std::vector<Milliseconds> out;
+    if (d.ms != 0) out.push_back({0});
+    if (d.ms > 1) out.push_back({d.ms / 2});
+    return out;
+}
+std::vector<Setting> simpler(const Setting&) {
+    return {};
+}
+
+template <std::size_t I, class Kind>
+void simplerField(const Step& step, const Kind& kind, std::vector<Step>& out) {
+    for (const auto& value : simpler(std::get<I>(kind.fields()))) {
+        Kind changed = kind;
+        std::get<I>(changed.fields()) = value;
+        Step s = step;
+        s.kind = changed;
+        out.push_back(std::move(s));
+    }
+}
+template <class Kind, std::size_t... I>
+void simplerFields(const Step& step, const Kind& kind, std::index_sequence<I...>,
+                   std::vector<Step>& out) {
+    (simplerField<I>(step, kind, out), ...);
+}
+
+// Every step one field simpler than this one, whatever its kind.
+std::vector<Step> simplerSteps(const Step& step) {
+    std::vector<Step> out;
+    std::visit(
+        [&](const auto& kind) {
+            using Fields = decltype(kind.fields());
+            simplerFields(step, kind, std::make_index_sequence<std::tuple_size_v<Fields>>(), out);
+        },
+        step.kind);
+    return out;
+}
+
+class Shrinker {
+public:
+    Shrinker(const Trial& failing, const TrialVerdict& verdict, const TrialRunner& run,
+             double limitSeconds)
+        : run_(run), deadline_(std::chrono::steady_clock::now() +
+                               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                   std::chrono::duration<double>(limitSeconds))) {
+        result_.trial = failing;
+        result_.verdict = verdict;
+        result_.stepsBefore = failing.steps();
+    }
+
+    ShrinkResult shrink() {
+        const auto started = std::chrono::steady_clock::now();
+        focus();
+        for (bool changed = true; changed && !result_.limitReached;) {
+            changed = fewerLives();
+            for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
+                changed |= fewerSteps(life);
+            for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
+                changed |= simplerValues(life);
+            changed |= fewerInstances();
+        }
+        result_.stepsAfter = result_.trial.steps();
+        result_.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return result_;
+    }
+
+private:
+    // Takes the candidate when it fails the same way.
+    bool holds(const Trial& candidate) {
+        if (result_.limitReached || std::chrono::steady_clock::now() >= deadline_) {
+            result_.limitReached = true;
+            return false;
+        }
+        ++result_.attempts;
+        const TrialVerdict v = run_(candidate);
+        if (!v.same(result_.verdict)) return false;
+        result_.trial = candidate;
+        result_.verdict = v;
+        return true;
+    }
+
+    // First the life the fault was found in, alone, up to the step it was found in: most
+    // faults need nothing more.
+    void focus() {
+        const TrialVerdict& v = result_.verdict;
+        if (v.life >= result_.trial.lives.size()) return;
+        Trial candidate = result_.trial;
+        Life life = candidate.lives[v.life];
+        if (v.step >= 1 && v.step < life.steps.size()) life.steps.resize(v.step);
+        candidate.lives = {life};
+        if (candidate.steps() < result_.trial.steps()) holds(candidate);
+    }
+
+    // Runs of lives, from half of them down to one, from the last backwards; one stays.
+    bool fewerLives() {
+        bool changed = false;
+        for (std::size_t run = result_.trial.lives.size() / 2; run >= 1; run /= 2) {
+            for (std::size_t end = result_.trial.lives.size();
+                 end > 0 && result_.trial.lives.size() > 1 && !result_.limitReached;) {
+                const std::size_t begin = end > run ? end - run : 0;
+                if (end - begin == result_.trial.lives.size()) break;
+                Trial candidate = result_.trial;
+                candidate.lives.erase(candidate.lives.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      candidate.lives.begin() + static_cast<std::ptrdiff_t>(end));
+                changed |= holds(candidate);
+                end = begin;
+            }
+        }
+        return changed;
+    }
+
+    // Runs of steps, from half the life down to one step, from the end backwards; the first
+    // step (the component's creation) stays.
+    bool fewerSteps(std::size_t life) {
+        bool changed = false;
+        for (std::size_t run = result_.trial.lives[life].steps.size() / 2; run >= 1; run /= 2) {
+            for (std::size_t end = result_.trial.lives[life].steps.size(); end > 1;) {
+                const std::size_t begin = end > run + 1 ? end - run : 1;
+                Trial candidate = result_.trial;
+                auto& steps = candidate.lives[life].steps;
+                steps.erase(steps.begin() + static_cast<std::ptrdiff_t>(begin),
+                            steps.begin() + static_cast<std::ptrdiff_t>(end));
+                if (holds(candidate)) changed = true;
+                end = begin;
+                if (result_.limitReached) return changed;
+            }
+        }
+        return changed;
+    }
+
+    bool simplerValues(std::size_t life) {
+        bool changed = false;
+        for (std::size_t i = 0; i < result_.trial.lives[life].steps.size(); ++i) {
+            if (result_.trial.lives[life].steps[i].isComment()) continue;
+            for (bool more = true; more && !result_.limitReached;) {
+                more = false;
+                for (Step& simpler : simplerSteps(result_.trial.lives[life].steps[i])) {
+                    Trial candidate = result_.trial;
+                    candidate.lives[life].steps[i] = std::move(simpler);
+                    if (holds(candidate)) {
+                        changed = more = true;
+                        break;
+                    }
+                }
+            }
+        }
+        return changed;
+    }
+
+    // The facility's instances the fault does not need, and the labels and replies of those it
+    // does.
+    bool fewerInstances() {
+        bool changed = false;
+        for (std::size_t life = 0; life < result_.trial.lives.size(); ++life) {
+            std::vector<std::string> names;
+            for (const auto& entry : result_.trial.lives[life].facility.instances)
+                names.push_back(entry.first);
+            for (const std::string& name : names) {
+                Trial candidate = result_.trial;
+                candidate.lives[life].facility.instances.erase(name);
+                if (holds(candidate)) {
+                    changed = true;
+                    continue;
+                }
+                FacilityInstance& kept = candidate.lives[life].facility.instances[name];
+                kept = result_.trial.lives[life].facility.instances.at(name);
+                if (kept.reply || !kept.idtext.empty()) {
+                    kept.reply.reset();
+                    kept.idtext.clear();
+                    changed |= holds(candidate);
+                }
+            }
+        }
+        return changed;
+    }
+
+    const TrialRunner& run_;
+    std::chrono::steady_clock::time_point deadline_;
+    ShrinkResult result_;
+};
+
+} // namespace
+
+ShrinkResult shrinkTrial(const Trial& failing, const TrialVerdict& verdict, const TrialRunner& run,
+                         double limitSeconds) {
+    return Shrinker(failing, verdict, run, limitSeconds).shrink();
+}
