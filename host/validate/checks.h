@@ -13,3 +13,8 @@ CheckFinding nullHostLife(const CheckContext& context);
 std::vector<Trial> manyAlive(const CheckContext& context);
 std::vector<Trial> independence(const CheckContext& context);
 std::vector<Trial> randomSequences(const CheckContext& context);
+std::vector<Trial> repeatedMessages(const CheckContext& context);
+std::vector<Trial> heldAnswers(const CheckContext& context);
+std::vector<Trial> longAndOddTexts(const CheckContext& context);
+std::vector<Trial> foreignTimers(const CheckContext& context);
+std::vector<Trial> reportStorm(const CheckContext& context);

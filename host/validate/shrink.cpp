@@ -10,9 +10,12 @@ namespace {
 // Simpler values of a step's field, simplest first; none for what is already simplest.
 std::vector<std::string> simpler(const std::string& text) {
     if (text.empty()) return {};
+    // Shorter by halves and quarters, then (for short texts only, so that a long one cannot
+    // take a trial per character) by one character.
     std::vector<std::string> out = {""};
     if (text.size() > 2) out.push_back(text.substr(0, text.size() / 2));
-    if (text.size() > 1) out.push_back(text.substr(0, text.size() - 1));
+    if (text.size() > 4) out.push_back(text.substr(0, text.size() * 3 / 4));
+    if (text.size() > 1 && text.size() <= 64) out.push_back(text.substr(0, text.size() - 1));
     return out;
 }
 std::vector<std::int32_t> simpler(std::int32_t n) {

@@ -27,6 +27,16 @@ const std::vector<ValidatorCheck>& validatorChecks() {
          manyAlive},
         {"independence", "lives", 2, "a component beside others behaves as it does alone", nullptr,
          independence},
+        {"repeat", "messages", 2, "every message of random lives delivered twice in a row", nullptr,
+         repeatedMessages},
+        {"held-answers", "answers", 2, "64 answers held at once, handed back out of order and late",
+         nullptr, heldAnswers},
+        {"long-texts", "texts", 2, "parent commands of 64 KiB and of every byte value", nullptr,
+         longAndOddTexts},
+        {"foreign-timers", "timers", 2, "ticks of timers the component did not start", nullptr,
+         foreignTimers},
+        {"storm", "reports", 3, "100,000 device reports to a bound component", nullptr,
+         reportStorm},
     };
     return checks;
 }

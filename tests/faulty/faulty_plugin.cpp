@@ -19,6 +19,14 @@
 //                       reply back, and reads it again at its next message
 //   VORN_FAULT_LOAD     the same, but loading the library crashes (an access fault in a static
 //                       initializer, which runs inside the loader)
+//   VORN_FAULT_REPEAT   the same, but the same parent command of 20 bytes or more twice in a
+//                       row, nothing between them, sends "GU  1"
+//   VORN_FAULT_RING     the same, but its answers come from a ring of 16 buffers of its own (a
+//                       17th answer while the first is still held gives that buffer again)
+//   VORN_FAULT_BIG      the same, but a parent command of more than 40,000 bytes crashes it
+//   VORN_FAULT_TICK     the same, but a tick of timer 4242 (which it never starts) sends
+//                       "GU  4242"
+//   VORN_FAULT_STORM    the same, but its 70,000th device report sends "HN 'storm" (unclosed)
 //   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
 //                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
 //                       (a fault that only a host speaking its words reaches)
@@ -28,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #if defined(VORN_FAULT_THREAD)
 #ifdef _WIN32
 #include <windows.h>
@@ -97,6 +106,29 @@ public:
             const HostButtonRecord* record = static_cast<const HostButtonRecord*>(data);
             if (record->panel && *record->panel) const_cast<char*>(record->panel)[0] = 'X';
         }
+#elif defined(VORN_FAULT_REPEAT)
+        const bool longText = text && std::strlen(text) >= 20;
+        if (longText && host_ && last_ == text) host_->send("GU  1", VORN_SEND_COMMAND);
+        last_ = longText ? text : "";
+#elif defined(VORN_FAULT_RING)
+        static char ring[16][3];
+        if (type == VORN_MSG_RELEASE) return nullptr; // its own: nothing to free
+        if (text && std::strchr(text, '=')) {
+            char* answer = ring[answers_++ % 16];
+            std::memcpy(answer, "ok", 3);
+            return answer;
+        }
+#elif defined(VORN_FAULT_BIG)
+        if (text && std::strlen(text) > 40000) {
+            volatile int* volatile nowhere = nullptr;
+            *nowhere = 1;
+        }
+#elif defined(VORN_FAULT_TICK)
+        if (type == VORN_MSG_TIMER && reinterpret_cast<std::intptr_t>(data) == 4242 && host_)
+            host_->send("GU  4242", VORN_SEND_COMMAND);
+#elif defined(VORN_FAULT_STORM)
+        if (type == VORN_MSG_DEVICE_REPORT && ++reports_ == 70000 && host_)
+            host_->send("HN 'storm", VORN_SEND_COMMAND);
 #elif defined(VORN_FAULT_WORDS)
         if (text && host_ && std::strcmp(text, "dimmer=0") == 0)
             host_->send("HN 'dark", VORN_SEND_COMMAND);
@@ -154,6 +186,15 @@ private:
     bool started_ = false;
 #endif
     bool sent_ = false;
+#if defined(VORN_FAULT_REPEAT)
+    std::string last_;
+#endif
+#if defined(VORN_FAULT_RING)
+    unsigned answers_ = 0;
+#endif
+#if defined(VORN_FAULT_STORM)
+    unsigned reports_ = 0;
+#endif
     const char* handedBack_ = nullptr;
     int seen_ = 0;
     HostClient* host_;
