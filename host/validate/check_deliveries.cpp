@@ -141,3 +141,24 @@ std::vector<Trial> reportStorm(const CheckContext& context) {
     }
     return {oneLife("life 0", std::move(steps))};
 }
+
+// One long life ended at every point: after each of its steps, the answers it kept are handed
+// back and it is deleted.
+std::vector<Trial> deletedAnywhere(const CheckContext& context) {
+    Randomness rnd(context.seed ^ 0xdede, learnWords(*context.plugin));
+    Life life = randomLife(rnd);
+    for (int more = 0; more < 2; ++more) {
+        const Life next = randomLife(rnd);
+        life.steps.insert(life.steps.end(), next.steps.begin() + 1, next.steps.end());
+    }
+    std::vector<Trial> trials;
+    for (std::size_t k = 1; k <= life.steps.size(); ++k) {
+        Trial trial;
+        Life cut = life;
+        cut.steps.resize(k);
+        cut.name = "the life ended after step " + std::to_string(k);
+        trial.lives.push_back(std::move(cut));
+        trials.push_back(std::move(trial));
+    }
+    return trials;
+}

@@ -18,3 +18,4 @@ std::vector<Trial> heldAnswers(const CheckContext& context);
 std::vector<Trial> longAndOddTexts(const CheckContext& context);
 std::vector<Trial> foreignTimers(const CheckContext& context);
 std::vector<Trial> reportStorm(const CheckContext& context);
+std::vector<Trial> deletedAnywhere(const CheckContext& context);

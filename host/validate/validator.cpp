@@ -20,6 +20,8 @@ const std::vector<ValidatorCheck>& validatorChecks() {
          "1000 components created and deleted in a row, each alike", createDeleteInARow, nullptr},
         {"null-host", "lifecycle", 1, "a whole life with a null host client", nullHostLife,
          nullptr},
+        {"delete-anywhere", "lifecycle", 2, "a long life ended and deleted after each of its steps",
+         nullptr, deletedAnywhere},
         {"random", "lives", 1, "random message sequences keep the host contract", nullptr,
          randomSequences},
         {"many-alive", "lives", 2,

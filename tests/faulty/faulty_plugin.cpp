@@ -27,6 +27,7 @@
 //   VORN_FAULT_TICK     the same, but a tick of timer 4242 (which it never starts) sends
 //                       "GU  4242"
 //   VORN_FAULT_STORM    the same, but its 70,000th device report sends "HN 'storm" (unclosed)
+//   VORN_FAULT_EARLY    the same, but deleted after 1 to 5 messages it sends no "AS"
 //   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
 //                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
 //                       (a fault that only a host speaking its words reaches)
@@ -60,6 +61,9 @@ public:
     virtual ~Faulty() {
 #if defined(VORN_FAULT_THREAD)
         if (started_) join();
+#endif
+#if defined(VORN_FAULT_EARLY)
+        if (messages_ >= 1 && messages_ <= 5) return;
 #endif
 #if !defined(VORN_FAULT_NO_AS)
         if (host_) host_->send("AS", VORN_SEND_COMMAND);
