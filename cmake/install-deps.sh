@@ -61,7 +61,10 @@ plain=()
 for p in "${missing[@]}"; do
     case " ${lean[*]} " in *" $p "*) plain+=("$p") ;; *) rich+=("$p") ;; esac
 done
-apt-get update -q >/dev/null || exit 1
+# An index that fails to download (a mirror in the middle of a sync) need not stop the install:
+# apt keeps the lists it had, and the install says whether what is wanted can be had from them.
+apt-get update -q >/dev/null ||
+    echo "install-deps.sh: apt-get update could not fetch every index; installing from the lists it has" >&2
 if [ ${#rich[@]} -gt 0 ]; then apt-get install -y -q "${rich[@]}" >/dev/null || exit 1; fi
 if [ ${#plain[@]} -gt 0 ]; then apt-get install -y -q --no-install-recommends "${plain[@]}" >/dev/null || exit 1; fi
 npm_ci
