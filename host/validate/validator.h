@@ -49,7 +49,7 @@ struct CheckFinding {
 };
 
 // One check of the battery, as data. Either a check of its own kind (run), or one made of
-// trials (trials.h): they are run in turn until one fails, and the failure is shrunk and written
+// trials (trial.h): they are run in turn until one fails, and the failure is shrunk and written
 // as a replay. A new check is a function in a file of its own (checks.h) and a row of
 // validatorChecks() (validator.cpp).
 struct ValidatorCheck {
