@@ -1,5 +1,6 @@
 #include "shrink.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <tuple>
@@ -85,6 +86,9 @@ public:
             for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
                 changed |= simplerValues(life);
             changed |= fewerInstances();
+            if (!changed)
+                for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
+                    changed |= mergedSteps(life);
         }
         result_.stepsAfter = result_.trial.steps();
         result_.seconds =
@@ -169,6 +173,31 @@ private:
                         changed = more = true;
                         break;
                     }
+                }
+            }
+        }
+        return changed;
+    }
+
+    // Two steps in a row made one, another of the life's own: a fault at a count of messages
+    // needs fewer steps of those that deliver more. Each one taken is a step fewer, so it ends.
+    bool mergedSteps(std::size_t life) {
+        std::vector<Step> exemplars;
+        for (const Step& s : result_.trial.lives[life].steps)
+            if (!s.isComment() && exemplars.size() < 12 &&
+                std::find(exemplars.begin(), exemplars.end(), s) == exemplars.end())
+                exemplars.push_back(s);
+        bool changed = false;
+        for (std::size_t i = 1; i + 1 < result_.trial.lives[life].steps.size(); ++i) {
+            for (const Step& exemplar : exemplars) {
+                if (result_.limitReached) return changed;
+                Trial candidate = result_.trial;
+                auto& steps = candidate.lives[life].steps;
+                steps[i] = exemplar;
+                steps.erase(steps.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                if (holds(candidate)) {
+                    changed = true;
+                    break;
                 }
             }
         }
