@@ -2,8 +2,8 @@
 // reads is the fault and little else. Lives are taken away, then runs of steps (halves down to
 // single steps), then values made simpler (texts shorter, numbers smaller, the facility's
 // instances fewer), then two steps in a row made one of the life's own, for as long as the
-// trial still fails with the same fault (the same rule, a
-// crash of the same kind); it ends when no single step can be removed, or at its time limit.
+// trial still fails with the same fault (the same rule, a crash of the same kind); it ends when
+// no single step can be removed, or at its time limit.
 #pragma once
 
 #include "trial.h"
