@@ -146,7 +146,8 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
         std::ofstream out(file);
         out << json.dump(2, ' ', false, SandboxMessage::error_handler_t::replace) << "\n";
         if (!out) return {};
-        command = "vorn-host validate --replay " + shellWord(file) + " " + shellWord(pluginPath);
+        command = "vorn-host validate --replay " + shellWord(absolutePath(file)) + " " +
+                  shellWord(pluginPath);
         return file;
     }
     const Life& life = trial.lives.front();
@@ -161,7 +162,8 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
                << "\ncontact = " << instance.contact << "\n";
         if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
     }
-    command = "vorn-host run --plugin " + shellWord(pluginPath) + " " + shellWord(vorn);
+    command =
+        "vorn-host run --plugin " + shellWord(pluginPath) + " " + shellWord(absolutePath(vorn));
     auto comment = [](const std::string& text) { return Step{steps::Comment{" " + text}, "", 0}; };
     std::vector<Step> script = {
         comment("Written by vorn-host validate: " + life.name + " of " + what + ", shrunk from " +

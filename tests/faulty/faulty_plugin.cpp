@@ -28,12 +28,15 @@
 //                       "GU  4242"
 //   VORN_FAULT_STORM    the same, but its 70,000th device report sends "HN 'storm" (unclosed)
 //   VORN_FAULT_EARLY    the same, but deleted after 1 to 5 messages it sends no "AS"
+//   VORN_FAULT_SHARED   the same, but its answers say how many of its components are alive
+//                       ("ok 3"): beside others it answers otherwise than alone
 //   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
 //                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
 //                       (a fault that only a host speaking its words reaches)
 #include "vorn_host_contract.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -151,12 +154,27 @@ public:
             return nullptr;
         }
         if (!text || !std::strchr(text, '=')) return nullptr;
+#if defined(VORN_FAULT_SHARED)
+        char* answer = new (std::nothrow) char[16];
+        if (answer) std::snprintf(answer, 16, "ok %d", alive());
+#else
         char* answer = new (std::nothrow) char[3];
         if (answer) std::memcpy(answer, "ok", 3);
+#endif
         return answer;
     }
 
 private:
+#if defined(VORN_FAULT_SHARED)
+    static int& alive() {
+        static int count = 0;
+        return count;
+    }
+    struct Alive {
+        Alive() { ++alive(); }
+        ~Alive() { --alive(); }
+    } counted_;
+#endif
 #if defined(VORN_FAULT_THREAD)
     // The thread waits a little, so that dispatch has returned, then sends.
 #ifdef _WIN32
