@@ -65,12 +65,13 @@ test-windows-vm: windows
 	cd $(VM_BUILD) && $(CTEST) -R '^windows\.'
 
 # The validation battery with random seeds (the tests use fixed ones), against every
-# component's plug-in: VALIDATE_ITERATIONS random lives each; a failure prints its seed and the
-# command that replays it.
+# component's plug-in: VALIDATE_ITERATIONS random lives each, at level 3; a failure prints its
+# seed and the command that replays it. Results go to $(BUILD)/validate-random/.
 VALIDATE_ITERATIONS ?= 2000
 validate-random: build
 	@status=0; for plugin in $$(find $(BUILD)/panels/components $(BUILD)/tests/components -name '*.so' | sort); do \
-	    $(BUILD)/host/vorn-host validate --iterations $(VALIDATE_ITERATIONS) $$plugin || status=1; \
+	    $(BUILD)/host/vorn-host validate --level 3 --iterations $(VALIDATE_ITERATIONS) \
+	        --out $(BUILD)/validate-random/$$(basename $$plugin .so) $$plugin || status=1; \
 	done; exit $$status
 
 # The 32-bit Windows DLL (and vorn-host.exe) with the MinGW-w64 cross compiler.
