@@ -24,7 +24,7 @@ foreach(entry ${plugins})
         if(status EQUAL 0)
             continue() # this seed's lives did not meet the fault
         endif()
-        if(NOT status EQUAL 1 OR NOT out MATCHES "(FAILED|CRASHED) +${check}: [^\n]*(\\[[a-z-]+\\]|crashed \\(signal [0-9]+\\)|ended the process|behaved differently beside others)[^\n]*\n        shrunk from [0-9]+ steps to ([0-9]+) [^\n]*\n *replay: vorn-host ([^\n]+)")
+        if(NOT status EQUAL 1 OR NOT out MATCHES "(FAILED|CRASHED) +${check}: [^\n]*(\\[[a-z-]+\\]|crashed \\(signal [0-9]+\\)|ended the process|behaved differently beside others|did otherwise the second time)[^\n]*\n        shrunk from [0-9]+ steps to ([0-9]+) [^\n]*\n *replay: vorn-host ([^\n]+)")
             message(FATAL_ERROR "${plugin} seed ${seed}: expected a failing life of ${check}, shrunk, that names its replay, got ${status}:\n${out}${err}")
         endif()
         set(rule "${CMAKE_MATCH_2}")

@@ -27,3 +27,17 @@ std::vector<Trial> manyAlive(const CheckContext& context) {
 std::vector<Trial> independence(const CheckContext& context) {
     return {livesOf(context, context.seed ^ 0xa5a5, 8, Trial::Mode::AloneAndBeside)};
 }
+
+// Each life twice, in sessions of their own: the same life gives the same transcript.
+std::vector<Trial> determinism(const CheckContext& context) {
+    std::vector<Trial> trials;
+    for (Life& life :
+         livesOf(context, context.seed ^ 0xd0d0, 20, Trial::Mode::AloneAndBeside).lives) {
+        Trial trial;
+        trial.mode = Trial::Mode::AloneAndBeside; // one life beside none, then alone: twice
+        life.name = "life " + std::to_string(trials.size());
+        trial.lives.push_back(std::move(life));
+        trials.push_back(std::move(trial));
+    }
+    return trials;
+}

@@ -12,6 +12,7 @@ CheckFinding createDeleteInARow(const CheckContext& context);
 CheckFinding nullHostLife(const CheckContext& context);
 std::vector<Trial> manyAlive(const CheckContext& context);
 std::vector<Trial> independence(const CheckContext& context);
+std::vector<Trial> determinism(const CheckContext& context);
 std::vector<Trial> randomSequences(const CheckContext& context);
 std::vector<Trial> repeatedMessages(const CheckContext& context);
 std::vector<Trial> heldAnswers(const CheckContext& context);

@@ -136,7 +136,9 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
     const std::string pluginPath = absolutePath(plugin);
     const TrialVerdict& v = shrunk.verdict;
     const std::string what = "the check '" + check + "', seed " + std::to_string(seed);
-    if (trial.lives.size() != 1) {
+    // A scenario drives one component once: a fault that needs several, or a comparison of two
+    // runs, is a trial file.
+    if (trial.lives.size() != 1 || v.kind == TrialVerdict::Differs) {
         const std::string stem = freeName(dir, check + "-seed" + std::to_string(seed), {".json"});
         const std::string file = dir + "/" + stem + ".json";
         SandboxMessage json = trialJson(trial);

@@ -55,7 +55,8 @@ std::string verdictLine(const CheckRecord& record);
 
 // Writes a shrunk trial as a replay in the folder, under a name of its own (check, seed, life;
 // never over a file that is there): a trial of one life as a scenario (and its facility beside
-// it) for `vorn-host run`, one of several as a trial file for `vorn-host validate --replay`.
+// it) for `vorn-host run`, one of several (or a difference between two runs) as a trial file for
+// `vorn-host validate --replay`.
 // Returns the file's path, with the command that replays it; empty when it cannot be written.
 std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const std::string& plugin,
                         const std::string& check, std::uint64_t seed, const std::string& dir,

@@ -95,10 +95,15 @@ TrialVerdict aloneAndBeside(const std::shared_ptr<const Plugin>& plugin, const T
             v.kind = TrialVerdict::Differs;
             v.life = i;
             v.transcript = b;
-            v.text = name + " behaved differently beside others, at event " +
-                     std::to_string(diff.first - a.begin()) + ": alone '" +
-                     (diff.first != a.end() ? *diff.first : "(end)") + "', beside others '" +
-                     (diff.second != b.end() ? *diff.second : "(end)") + "'";
+            const std::string alonely = diff.first != a.end() ? *diff.first : "(end)";
+            const std::string beside = diff.second != b.end() ? *diff.second : "(end)";
+            const std::string at = ", at event " + std::to_string(diff.first - a.begin());
+            // One life beside none is a life run twice: beside none first, then alone.
+            v.text = trial.lives.size() == 1
+                         ? name + " did otherwise the second time" + at + ": first '" + beside +
+                               "', second '" + alonely + "'"
+                         : name + " behaved differently beside others" + at + ": alone '" +
+                               alonely + "', beside others '" + beside + "'";
             return v;
         }
     }

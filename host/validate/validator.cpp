@@ -29,6 +29,8 @@ const std::vector<ValidatorCheck>& validatorChecks() {
          manyAlive},
         {"independence", "lives", 2, "a component beside others behaves as it does alone", nullptr,
          independence},
+        {"determinism", "lives", 2, "the same life twice gives the same transcript", nullptr,
+         determinism},
         {"repeat", "messages", 2, "every message of random lives delivered twice in a row", nullptr,
          repeatedMessages},
         {"held-answers", "answers", 2, "64 answers held at once, handed back out of order and late",

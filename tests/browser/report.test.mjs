@@ -38,7 +38,7 @@ test('the report shows each verdict, and each failure with its shrunk steps and 
   page.on('request', (r) => { if (!r.url().startsWith('file:')) requests.push(r.url()); });
   await page.goto(pathToFileURL(join(out, 'report.html')).href);
   assert.match(await page.title(), /^vorn-host validate: .*faulty_words/);
-  assert.equal(await page.locator('#summary').textContent(), '7 passed, 3 failed, 1 skipped');
+  assert.equal(await page.locator('#summary').textContent(), '7 passed, 4 failed, 1 skipped');
   const row = page.getByRole('row').filter({ has: page.getByRole('cell', { name: 'many-alive', exact: true }) });
   assert.equal(await row.locator('.outcome').textContent(), 'failed');
   // A failed verdict is red; the link leads to its failure.

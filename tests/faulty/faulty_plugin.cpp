@@ -30,6 +30,8 @@
 //   VORN_FAULT_EARLY    the same, but deleted after 1 to 5 messages it sends no "AS"
 //   VORN_FAULT_SHARED   the same, but its answers say how many of its components are alive
 //                       ("ok 3"): beside others it answers otherwise than alone
+//   VORN_FAULT_PARITY   the same, but its answers say whether the process has made an odd or
+//                       an even number of its components ("ok odd")
 //   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
 //                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
 //                       (a fault that only a host speaking its words reaches)
@@ -157,6 +159,9 @@ public:
 #if defined(VORN_FAULT_SHARED)
         char* answer = new (std::nothrow) char[16];
         if (answer) std::snprintf(answer, 16, "ok %d", alive());
+#elif defined(VORN_FAULT_PARITY)
+        char* answer = new (std::nothrow) char[8];
+        if (answer) std::memcpy(answer, made() % 2 ? "ok odd" : "ok even", made() % 2 ? 7 : 8);
 #else
         char* answer = new (std::nothrow) char[3];
         if (answer) std::memcpy(answer, "ok", 3);
@@ -165,6 +170,15 @@ public:
     }
 
 private:
+#if defined(VORN_FAULT_PARITY)
+    static int& made() {
+        static int count = 0;
+        return count;
+    }
+    struct Made {
+        Made() { ++made(); }
+    } counted_;
+#endif
 #if defined(VORN_FAULT_SHARED)
     static int& alive() {
         static int count = 0;
