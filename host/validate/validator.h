@@ -17,7 +17,8 @@ struct ValidateOptions {
     int iterations = 200;
     int timeoutSeconds = 120;      // each check's limit
     int hangSeconds = 10;          // a check that makes no progress this long has hung
-    int level = defaultLevel;      // the checks of this level and below run; the rest are skipped
+    int level = defaultLevel;      // the checks of this level and below run (and any named with
+                                   // --only); the rest are skipped
     double shrinkSeconds = 10;     // each failure's shrinking
     std::vector<std::string> only; // run only these checks (empty: all)
     std::vector<std::string> skip; // and not these
