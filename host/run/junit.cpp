@@ -73,12 +73,6 @@ std::string xmlText(const std::string& text) {
     return out;
 }
 
-namespace {
-std::string xml(const std::string& text) {
-    return xmlText(text);
-}
-} // namespace
-
 bool writeJUnit(const std::string& path, const std::string& suite,
                 const std::vector<JUnitCase>& cases, std::string& error) {
     int failures = 0, errors = 0, skipped = 0;
@@ -96,23 +90,24 @@ bool writeJUnit(const std::string& path, const std::string& suite,
                                std::to_string(failures) + "\" errors=\"" + std::to_string(errors) +
                                "\" skipped=\"" + std::to_string(skipped) + "\" time=\"" + time +
                                "\"";
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"" << xml(suite) << "\""
-        << counts << ">\n  <testsuite name=\"" << xml(suite) << "\"" << counts << ">\n";
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"" << xmlText(suite)
+        << "\"" << counts << ">\n  <testsuite name=\"" << xmlText(suite) << "\"" << counts << ">\n";
     for (const JUnitCase& c : cases) {
         std::snprintf(time, sizeof time, "%.3f", c.seconds);
-        out << "    <testcase name=\"" << xml(c.name) << "\" classname=\"" << xml(suite)
+        out << "    <testcase name=\"" << xmlText(c.name) << "\" classname=\"" << xmlText(suite)
             << "\" time=\"" << time << "\"";
         if (c.kind == JUnitCase::Passed) {
             out << "/>\n";
             continue;
         }
         if (c.kind == JUnitCase::Skipped) {
-            out << ">\n      <skipped message=\"" << xml(c.message) << "\"/>\n    </testcase>\n";
+            out << ">\n      <skipped message=\"" << xmlText(c.message)
+                << "\"/>\n    </testcase>\n";
             continue;
         }
         const char* tag = c.kind == JUnitCase::Failure ? "failure" : "error";
-        out << ">\n      <" << tag << " message=\"" << xml(c.message) << "\" type=\"" << tag
-            << "\">" << xml(c.detail) << "</" << tag << ">\n    </testcase>\n";
+        out << ">\n      <" << tag << " message=\"" << xmlText(c.message) << "\" type=\"" << tag
+            << "\">" << xmlText(c.detail) << "</" << tag << ">\n    </testcase>\n";
     }
     out << "  </testsuite>\n</testsuites>\n";
     out.close();

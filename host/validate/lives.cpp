@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 
 std::int32_t Randomness::number() {

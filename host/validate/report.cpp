@@ -231,17 +231,13 @@ SandboxMessage recordJson(const CheckRecord& r, const std::string& outDir) {
     return c;
 }
 
-std::string html(const std::string& text) {
-    return xmlText(text);
-}
-
 std::string htmlReport(const ValidationReport& report) {
     int counts[6] = {};
     for (const CheckRecord& r : report.checks)
         ++counts[r.outcome];
     std::ostringstream o;
     o << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      << "<title>vorn-host validate: " << html(report.plugin.path) << "</title>\n"
+      << "<title>vorn-host validate: " << xmlText(report.plugin.path) << "</title>\n"
       << "<style>\n"
          "body{font:15px/1.45 system-ui,sans-serif;margin:2em auto;max-width:60em;padding:0 1em;"
          "color:#1d1d1f}\n"
@@ -254,12 +250,13 @@ std::string htmlReport(const ValidationReport& report) {
          "pre.replay{white-space:pre-wrap;word-break:break-all}td.time{white-space:nowrap}\n"
          "code{font-size:13px}section.failure{margin-top:1.6em}\n"
          "</style>\n</head>\n<body>\n";
-    o << "<h1>Validation of " << html(std::filesystem::path(report.plugin.path).filename().string())
-      << "</h1>\n<p class=\"facts\">" << html(report.plugin.path) << "<br>" << report.plugin.size
+    o << "<h1>Validation of "
+      << xmlText(std::filesystem::path(report.plugin.path).filename().string())
+      << "</h1>\n<p class=\"facts\">" << xmlText(report.plugin.path) << "<br>" << report.plugin.size
       << " bytes, SHA-256 <code>" << report.plugin.sha256 << "</code>"
-      << (report.plugin.version.empty() ? "" : ", version " + html(report.plugin.version))
+      << (report.plugin.version.empty() ? "" : ", version " + xmlText(report.plugin.version))
       << "<br>seed " << report.seed << ", " << report.iterations << " random sequences, level "
-      << report.level << ", vorn-host " << html(report.hostVersion) << "</p>\n";
+      << report.level << ", vorn-host " << xmlText(report.hostVersion) << "</p>\n";
     o << "<p id=\"summary\"><strong>" << counts[0] + counts[5] << " passed, "
       << counts[1] + counts[2] + counts[3] << " failed</strong>"
       << (counts[4] ? ", " + std::to_string(counts[4]) + " skipped" : "")
@@ -270,32 +267,32 @@ std::string htmlReport(const ValidationReport& report) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f s", r.seconds);
         o << "<tr><td>" << (r.found ? "<a href=\"#" + std::string(r.check->name) + "\">" : "")
-          << html(r.check->name) << (r.found ? "</a>" : "") << "</td><td>" << html(r.check->topic)
-          << "</td><td>" << r.check->level << "</td><td class=\"outcome " << outcomeWords[r.outcome]
-          << "\">" << outcomeWords[r.outcome] << "</td><td class=\"time\">" << seconds
-          << "</td><td>" << html(r.check->what)
-          << (r.detail.empty() ? "" : "<br><em>" + html(r.detail) + "</em>") << "</td></tr>\n";
+          << xmlText(r.check->name) << (r.found ? "</a>" : "") << "</td><td>"
+          << xmlText(r.check->topic) << "</td><td>" << r.check->level << "</td><td class=\"outcome "
+          << outcomeWords[r.outcome] << "\">" << outcomeWords[r.outcome]
+          << "</td><td class=\"time\">" << seconds << "</td><td>" << xmlText(r.check->what)
+          << (r.detail.empty() ? "" : "<br><em>" + xmlText(r.detail) + "</em>") << "</td></tr>\n";
     }
     o << "</table>\n";
     for (const CheckRecord& r : report.checks) {
         if (!r.found) continue;
-        o << "<section class=\"failure\" id=\"" << html(r.check->name) << "\">\n<h2>"
-          << html(r.check->name) << ": " << html(r.found->fault()) << "</h2>\n<p>" << html(r.detail)
-          << "</p>\n";
+        o << "<section class=\"failure\" id=\"" << xmlText(r.check->name) << "\">\n<h2>"
+          << xmlText(r.check->name) << ": " << xmlText(r.found->fault()) << "</h2>\n<p>"
+          << xmlText(r.detail) << "</p>\n";
         if (r.shrunk) {
             o << "<p>Shrunk from " << r.shrunk->stepsBefore << " steps to " << r.shrunk->stepsAfter
               << " (" << r.shrunk->attempts << " trials"
               << (r.shrunk->limitReached ? ", stopped at the time limit" : "")
-              << "): " << html(r.shrunk->verdict.text) << "</p>\n";
+              << "): " << xmlText(r.shrunk->verdict.text) << "</p>\n";
             for (const Life& life : r.shrunk->trial.lives) {
-                o << "<h3>" << html(life.name) << "</h3>\n<pre class=\"steps\">";
+                o << "<h3>" << xmlText(life.name) << "</h3>\n<pre class=\"steps\">";
                 for (const Step& s : life.steps)
-                    o << html(formatStep(s)) << "\n";
+                    o << xmlText(formatStep(s)) << "\n";
                 o << "</pre>\n";
             }
             o << "<h3>What the plug-in did</h3>\n<pre class=\"transcript\">";
             for (const std::string& line : r.shrunk->verdict.transcript)
-                o << html(line) << "\n";
+                o << xmlText(line) << "\n";
             if (r.shrunk->verdict.transcript.empty())
                 o << (r.shrunk->verdict.kind == TrialVerdict::Crashed ||
                               r.shrunk->verdict.kind == TrialVerdict::Exited ||
@@ -305,8 +302,8 @@ std::string htmlReport(const ValidationReport& report) {
             o << "</pre>\n";
         }
         if (!r.replayCommand.empty())
-            o << "<p>Replay:</p>\n<pre class=\"replay\">" << html(r.replayCommand) << "</pre>\n";
-        if (!r.note.empty()) o << "<p>" << html(r.note) << "</p>\n";
+            o << "<p>Replay:</p>\n<pre class=\"replay\">" << xmlText(r.replayCommand) << "</pre>\n";
+        if (!r.note.empty()) o << "<p>" << xmlText(r.note) << "</p>\n";
         o << "</section>\n";
     }
     o << "</body>\n</html>\n";

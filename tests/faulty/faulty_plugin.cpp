@@ -170,23 +170,19 @@ public:
     }
 
 private:
-#if defined(VORN_FAULT_PARITY)
+#if defined(VORN_FAULT_PARITY) || defined(VORN_FAULT_SHARED)
+    // How many of its components the process has made, and how many are alive.
     static int& made() {
         static int count = 0;
         return count;
     }
-    struct Made {
-        Made() { ++made(); }
-    } counted_;
-#endif
-#if defined(VORN_FAULT_SHARED)
     static int& alive() {
         static int count = 0;
         return count;
     }
-    struct Alive {
-        Alive() { ++alive(); }
-        ~Alive() { --alive(); }
+    struct Counted {
+        Counted() { ++made(), ++alive(); }
+        ~Counted() { --alive(); }
     } counted_;
 #endif
 #if defined(VORN_FAULT_THREAD)
