@@ -63,8 +63,28 @@ for p in "${missing[@]}"; do
 done
 # An index that fails to download (a mirror in the middle of a sync) need not stop the install:
 # apt keeps the lists it had, and the install says whether what is wanted can be had from them.
-apt-get update -q >/dev/null ||
+update_log=$(mktemp)
+trap 'rm -f "$update_log" "$update_log.pref"' EXIT
+apt-get update -q >"$update_log" 2>&1 ||
     echo "install-deps.sh: apt-get update could not fetch every index; installing from the lists it has" >&2
-if [ ${#rich[@]} -gt 0 ]; then apt-get install -y -q "${rich[@]}" >/dev/null || exit 1; fi
-if [ ${#plain[@]} -gt 0 ]; then apt-get install -y -q --no-install-recommends "${plain[@]}" >/dev/null || exit 1; fi
+# Suites apt-get update could not fetch an index of, as "Failed to fetch URL/dists/SUITE/..." names them.
+failed_suites=$(sed -n 's|^E: Failed to fetch .*/dists/\([^/ ]*\)/.*|\1|p' "$update_log" | sort -u)
+
+# When a suite lacks one architecture's index, Multi-Arch: same libraries of the other
+# architecture have newer versions there than the missing index could match (wine32:i386 then
+# cannot be installed beside the amd64 libraries). Rationale: rather than fail, every install
+# of this run puts those suites below the others, so that both architectures, and the
+# installs before and after this one, take the same versions from the indexes that did arrive;
+# what is installed is still signed by the mirror, it is only not the newest there.
+prefer=()
+if [ -n "$failed_suites" ]; then
+    for suite in $failed_suites; do
+        printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite"
+    done >"$update_log.pref"
+    prefer=(-o Dir::Etc::Preferences="$update_log.pref")
+    echo "install-deps.sh: not preferring the incompletely fetched suite(s):" $failed_suites >&2
+fi
+install() { apt-get "${prefer[@]}" install -y -q "$@" >/dev/null; }
+if [ ${#rich[@]} -gt 0 ]; then install "${rich[@]}" || exit 1; fi
+if [ ${#plain[@]} -gt 0 ]; then install --no-install-recommends "${plain[@]}" || exit 1; fi
 npm_ci
