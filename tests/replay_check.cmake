@@ -3,7 +3,8 @@
 # PLUGIN@STEPS@CHECK; the check is random unless named) and each seed of SEEDS, the check's
 # shrunk life has at most STEPS steps (the size of a minimal one written by hand) and its replay
 # fails with the fault the validator named (its rule, or its crash).
-# HOST and OUT (the folder for the replays) given.
+# HOST and OUT (the folder for the replays) given; SHRINK, when given, is the shrinking's time
+# limit in seconds (one that it does not reach makes the size independent of the machine's load).
 string(REPLACE "|" ";" plugins "${PLUGINS}")
 string(REPLACE "|" ";" seeds "${SEEDS}")
 set(replays 0)
@@ -19,12 +20,16 @@ foreach(entry ${plugins})
         set(check random)
     endif()
     foreach(seed ${seeds})
-        execute_process(COMMAND ${HOST} validate --seed ${seed} --iterations 5 --only ${check} --out ${OUT} ${plugin}
+        set(limit)
+        if(SHRINK)
+            set(limit --shrink ${SHRINK})
+        endif()
+        execute_process(COMMAND ${HOST} validate --seed ${seed} --iterations 5 --only ${check} ${limit} --out ${OUT} ${plugin}
                         RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
         if(status EQUAL 0)
             continue() # this seed's lives did not meet the fault
         endif()
-        if(NOT status EQUAL 1 OR NOT out MATCHES "(FAILED|CRASHED) +${check}: [^\n]*(\\[[a-z-]+\\]|crashed \\(signal [0-9]+\\)|ended the process|behaved differently beside others|did otherwise the second time)[^\n]*\n        shrunk from [0-9]+ steps to ([0-9]+) [^\n]*\n *replay: vorn-host ([^\n]+)")
+        if(NOT status EQUAL 1 OR NOT out MATCHES "(FAILED|CRASHED|TIMED OUT) +${check}: [^\n]*(\\[[a-z-]+\\]|crashed \\(signal [0-9]+\\)|ended the process|did not return within|behaved differently beside others|did otherwise the second time)[^\n]*\n        shrunk from [0-9]+ steps to ([0-9]+) [^\n]*\n *replay: vorn-host ([^\n]+)")
             message(FATAL_ERROR "${plugin} seed ${seed}: expected a failing life of ${check}, shrunk, that names its replay, got ${status}:\n${out}${err}")
         endif()
         set(rule "${CMAKE_MATCH_2}")

@@ -33,9 +33,9 @@ public:
         // What the last steps did is accounted for too, unless the run stopped short.
         if (!interrupted() && !result_.malformed) report(session_.closeGroup(), lastLine_);
         // The components are ended, their teardown shown, however the run ends.
-        crashReportLimit(options_.stepSeconds);
+        crashReportLimit(std::chrono::seconds(options_.stepSeconds));
         finish();
-        crashReportLimit(0);
+        crashReportLimit(std::chrono::milliseconds(0));
         if (options_.record) options_.record->flush();
         if (!result_.malformed && result_.steps == 0 && !options_.interactive)
             fatal(name_ + ":" + std::to_string(lines_.size()),
@@ -108,10 +108,10 @@ private:
         if (!expectation && !options_.quiet)
             out_ << name_ << ":" << step.line << "  " << written << "\n";
         out_.flush(); // all that went before is out, should the plug-in crash in this step
-        crashReportLimit(options_.stepSeconds);
+        crashReportLimit(std::chrono::seconds(options_.stepSeconds));
         const int loads = session_.loads();
         const std::vector<StepFailure> failures = session_.apply(step);
-        crashReportLimit(0);
+        crashReportLimit(std::chrono::milliseconds(0));
         // Which plug-in a run judged, said before anything it did.
         if (session_.loads() != loads && !options_.quiet) {
             const std::string version = pluginVersion(session_.pluginFile());

@@ -202,23 +202,28 @@ void crashReportClear() {
     current[0] = '\0';
     currentPart = currentStep = -1;
     std::snprintf(currentJson, sizeof currentJson, "\"\"");
-    crashReportLimit(0);
+    crashReportLimit(std::chrono::milliseconds(0));
 }
 
 namespace {
-int limitSeconds = 0;
+int limitMs = 0;
 volatile std::sig_atomic_t interruptedFlag = 0;
 
 // A hang: written from a signal handler or a timer thread while the plug-in runs.
 std::size_t hangText(Line& line) {
     if (reportTo >= 0) {
-        line.put("{\"type\":\"hang\",\"seconds\":");
-        line.put(limitSeconds);
+        line.put("{\"type\":\"hang\",\"ms\":");
+        line.put(limitMs);
         return line.endMessage();
     }
     line.put("vorn-host: the plug-in did not return within ");
-    line.put(limitSeconds);
-    line.put(" s in ");
+    if (limitMs % 1000 == 0) {
+        line.put(limitMs / 1000);
+        line.put(" s in ");
+    } else {
+        line.put(limitMs);
+        line.put(" ms in ");
+    }
     return line.end(current);
 }
 } // namespace
@@ -238,15 +243,15 @@ BOOL WINAPI onControl(DWORD type) {
 }
 } // namespace
 
-void crashReportLimit(int seconds) {
+void crashReportLimit(std::chrono::milliseconds limit) {
     if (limitTimer) {
         DeleteTimerQueueTimer(nullptr, limitTimer, INVALID_HANDLE_VALUE);
         limitTimer = nullptr;
     }
-    limitSeconds = seconds;
-    if (seconds > 0)
-        CreateTimerQueueTimer(&limitTimer, nullptr, hangTimer, nullptr,
-                              static_cast<DWORD>(seconds) * 1000, 0, WT_EXECUTEONLYONCE);
+    limitMs = static_cast<int>(limit.count());
+    if (limitMs > 0)
+        CreateTimerQueueTimer(&limitTimer, nullptr, hangTimer, nullptr, static_cast<DWORD>(limitMs),
+                              0, WT_EXECUTEONLYONCE);
 }
 
 void interruptWatch() {
@@ -264,7 +269,7 @@ void onInterrupt(int) {
 }
 } // namespace
 
-void crashReportLimit(int seconds) {
+void crashReportLimit(std::chrono::milliseconds limit) {
     static bool installed = false;
     if (!installed) {
         struct sigaction action;
@@ -273,9 +278,10 @@ void crashReportLimit(int seconds) {
         sigaction(SIGALRM, &action, nullptr);
         installed = true;
     }
-    limitSeconds = seconds;
+    limitMs = static_cast<int>(limit.count());
     itimerval timer{};
-    timer.it_value.tv_sec = seconds;
+    timer.it_value.tv_sec = limitMs / 1000;
+    timer.it_value.tv_usec = (limitMs % 1000) * 1000;
     setitimer(ITIMER_REAL, &timer, nullptr);
 }
 

@@ -5,6 +5,8 @@
 // named for what it is: "the plug-in read a reply after handing it back ([read-after-loan])".
 #pragma once
 
+#include <chrono>
+
 // Installs the handlers (once) and names what runs from now on ("file.vorn:12 'press 1 X'").
 // A plug-in that ends the process with exit() while something runs is reported the same way:
 // outside a sandbox's child the process then ends with status 1.
@@ -17,10 +19,11 @@ void crashReportTo(int fd);
 // Nothing of the plug-in's runs any more: an exit from now on is vorn-host's own.
 void crashReportClear();
 
-// A limit on what runs now: when it has not ended within seconds, the process ends with status
-// 1 after "the plug-in did not return within S s in ..." (no call into a plug-in can be taken
-// back, so the run cannot go on). 0 seconds: no limit. Disarmed by the next call.
-void crashReportLimit(int seconds);
+// A limit on what runs now: when it has not ended within it, the process ends with status 1
+// after "the plug-in did not return within S s in ..." ("N ms" for a limit of no whole seconds;
+// no call into a plug-in can be taken back, so the run cannot go on). 0: no limit. Disarmed by
+// the next call.
+void crashReportLimit(std::chrono::milliseconds limit);
 
 // Ctrl-C (SIGINT) from now on asks the run to end as if its input had ended: it interrupts a
 // wait for input, and the step that runs finishes first. True once it was pressed.

@@ -178,11 +178,11 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (limits_.seconds > 0 && now >= start_ + std::chrono::seconds(limits_.seconds)) {
             outcome.limit = SandboxOutcome::Whole;
-            outcome.limitSeconds = limits_.seconds;
+            outcome.limitMs = limits_.seconds * 1000;
         } else if (limits_.hangSeconds > 0 &&
                    now >= last_ + std::chrono::seconds(limits_.hangSeconds)) {
             outcome.limit = limits_.hangIsAStep ? SandboxOutcome::Step : SandboxOutcome::Progress;
-            outcome.limitSeconds = limits_.hangSeconds;
+            outcome.limitMs = limits_.hangSeconds * 1000;
         } else {
             return false;
         }
@@ -220,7 +220,8 @@ std::string SandboxOutcome::describe() const {
         return "the plug-in crashed (" + how + ")" + in;
     }
     case TimedOut: {
-        const std::string s = std::to_string(limitSeconds) + " s";
+        const std::string s = limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
+                                                  : std::to_string(limitMs) + " ms";
         switch (limit) {
         case Step:
             return "the plug-in did not return within " + s + in;
@@ -255,7 +256,7 @@ void SandboxChild::note(const SandboxMessage& m) {
     } else if (type == "hang") {
         outcome_.kind = SandboxOutcome::TimedOut;
         outcome_.limit = SandboxOutcome::Step;
-        outcome_.limitSeconds = m.value("seconds", 0);
+        outcome_.limitMs = m.value("ms", 0);
     }
 }
 
@@ -284,7 +285,7 @@ bool SandboxChild::receive(SandboxMessage& message, const SandboxLimits& limits)
             if (crashed) {
                 outcome_.kind = SandboxOutcome::Crashed;
                 outcome_.limit = SandboxOutcome::Whole;
-                outcome_.limitSeconds = 0;
+                outcome_.limitMs = 0;
             }
             ended(true);
             return false;

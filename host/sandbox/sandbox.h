@@ -15,7 +15,7 @@
 //                    "crash"     {"signal" | "exception", "rule", "text", "where"}: the crash
 //                                handlers' own, put together by hand
 //                    "exit"      {"where"}: the plug-in called exit() in the middle of a step
-//                    "hang"      {"seconds", "where"}: a step past the child's own limit
+//                    "hang"      {"ms", "where"}: a step past the child's own limit
 //                                (these three also carry "part" and "step" when the job named
 //                                them: crashReportSet)
 //                    anything    a conversation's answers (SandboxChild::receive)
@@ -93,7 +93,7 @@ struct SandboxOutcome {
                   // plug-in called exit() in a step
         Crashed,  // signal (Linux) or exception (Windows); rule and ruleText when the fault
                   // names a rule of the host contract ("read-after-loan")
-        TimedOut, // limit and limitSeconds
+        TimedOut, // limit and limitMs
         NotRun,   // problem: why the child could not be started
     } kind = NotRun;
     enum Limit { Whole, Progress, Step } limit = Whole;
@@ -103,7 +103,7 @@ struct SandboxOutcome {
     int signal = 0;
     unsigned long exception = 0;
     std::string rule, ruleText;
-    int limitSeconds = 0;
+    int limitMs = 0;
     std::string where;        // what ran when it ended: the child's own word, else the job's
     int part = -1, step = -1; // and the part and step, when the child named them
     std::string problem;

@@ -238,9 +238,9 @@ ComponentWords learnWords(const Plugin& plugin) {
     return words;
 }
 
-LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life, int part, int stepSeconds)
-    : life_(life), session_(std::move(plugin), life.facility), part_(part),
-      stepSeconds_(stepSeconds) {}
+LifeRun::LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life, int part,
+                 std::chrono::milliseconds stepLimit)
+    : life_(life), session_(std::move(plugin), life.facility), part_(part), stepLimit_(stepLimit) {}
 
 void LifeRun::step() {
     if (done()) return;
@@ -256,13 +256,13 @@ void LifeRun::step() {
             what += "'" + line + "'";
         }
         crashReportSet(what.c_str(), part_, static_cast<int>(next_));
-        crashReportLimit(stepSeconds_);
+        crashReportLimit(stepLimit_);
     }
     if (next_ > life_.steps.size())
         take(session_.end()); // hands back the answers it kept first
     else
         take(session_.apply(life_.steps[next_ - 1]));
-    if (part_ >= 0) crashReportLimit(0);
+    if (part_ >= 0) crashReportLimit(std::chrono::milliseconds(0));
 }
 
 void LifeRun::finish() {

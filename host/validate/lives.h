@@ -8,6 +8,7 @@
 #include "session.h"
 #include "step.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -69,9 +70,9 @@ Life randomLife(Randomness& rnd);
 class LifeRun {
 public:
     // part: which life of its trial it is, named to the crash reports with each step as it
-    // runs, and stepSeconds the limit of each step (crash_report.h); -1 and 0: neither.
+    // runs, and stepLimit the limit of each step (crash_report.h); -1 and 0: neither.
     LifeRun(std::shared_ptr<const Plugin> plugin, const Life& life, int part = -1,
-            int stepSeconds = 0);
+            std::chrono::milliseconds stepLimit = {});
     bool done() const { return !problem_.empty() || next_ > life_.steps.size(); }
     // "step N: what", or empty.
     const std::string& problem() const { return problem_; }
@@ -94,7 +95,8 @@ private:
     std::string problem_;
     StepFailure failure_;
     std::size_t failedStep_ = 0;
-    int part_, stepSeconds_;
+    int part_;
+    std::chrono::milliseconds stepLimit_;
 };
 
 // A path as one word of a command a person copies: in double quotes when it has a blank.

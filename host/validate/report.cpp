@@ -164,8 +164,10 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
                << "\ncontact = " << instance.contact << "\n";
         if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
     }
-    command =
-        "vorn-host run --plugin " + shellWord(pluginPath) + " " + shellWord(absolutePath(vorn));
+    // A hang shows after a second (the step that hung was judged so), not after run's minute.
+    command = "vorn-host run " +
+              std::string(v.kind == TrialVerdict::TimedOut ? "--timeout 1 " : "") + "--plugin " +
+              shellWord(pluginPath) + " " + shellWord(absolutePath(vorn));
     auto comment = [](const std::string& text) { return Step{steps::Comment{" " + text}, "", 0}; };
     std::vector<Step> script = {
         comment("Written by vorn-host validate: " + life.name + " of " + what + ", shrunk from " +

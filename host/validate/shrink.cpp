@@ -52,9 +52,15 @@ void simplerFields(const Step& step, const Kind& kind, std::index_sequence<I...>
     (simplerField<I>(step, kind, out), ...);
 }
 
-// Every step one field simpler than this one, whatever its kind.
+// Every step one field simpler than this one, whatever its kind; a parent command that keeps
+// its answer first becomes one that hands it back at once.
 std::vector<Step> simplerSteps(const Step& step) {
     std::vector<Step> out;
+    if (const auto* hold = std::get_if<steps::Hold>(&step.kind)) {
+        Step s = step;
+        s.kind = steps::Parent{hold->text};
+        out.push_back(std::move(s));
+    }
     std::visit(
         [&](const auto& kind) {
             using Fields = decltype(kind.fields());
@@ -79,16 +85,18 @@ public:
     ShrinkResult shrink() {
         const auto started = std::chrono::steady_clock::now();
         focus();
+        // Fewer steps first, values after: each step taken away makes every later pass cheaper.
         for (bool changed = true; changed && !result_.limitReached;) {
             changed = fewerLives();
+            changed |= failingLifeFirst();
             for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
                 changed |= fewerSteps(life);
+            for (std::size_t life = 0; life < result_.trial.lives.size() && !changed; ++life)
+                changed = mergedSteps(life) || alikeThenFewer(life);
+            if (changed) continue;
             for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
                 changed |= simplerValues(life);
             changed |= fewerInstances();
-            if (!changed)
-                for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
-                    changed |= mergedSteps(life);
         }
         result_.stepsAfter = result_.trial.steps();
         result_.seconds =
@@ -108,7 +116,73 @@ private:
         if (!v.same(result_.verdict)) return false;
         result_.trial = candidate;
         result_.verdict = v;
+        // A candidate may fail sooner than the trial it came from: what follows the step it
+        // failed in is then tried away at once.
+        if (v.life < candidate.lives.size() && v.step >= 1 &&
+            v.step < candidate.lives[v.life].steps.size()) {
+            Trial shorter = candidate;
+            shorter.lives[v.life].steps.resize(v.step);
+            holds(shorter);
+        }
         return true;
+    }
+
+    // Lives side by side start in their order: the life the fault was found in goes first, so
+    // that the others' steps before its failing one can go.
+    bool failingLifeFirst() {
+        const std::size_t failing = result_.verdict.life;
+        if (result_.trial.mode == Trial::Mode::Alone || failing == 0 ||
+            failing >= result_.trial.lives.size())
+            return false;
+        Trial candidate = result_.trial;
+        std::rotate(candidate.lives.begin(),
+                    candidate.lives.begin() + static_cast<std::ptrdiff_t>(failing),
+                    candidate.lives.begin() + static_cast<std::ptrdiff_t>(failing) + 1);
+        return holds(candidate);
+    }
+
+    // Steps made alike, kept only when a step can go then. Rationale: a step made alike is no
+    // smaller, and values made simpler can make it unlike again, so only a step fewer ends the
+    // pass; when none can go, the same trial is not tried again.
+    bool alikeThenFewer(std::size_t life) {
+        if (result_.trial.steps() == alikeFailedAt_) return false;
+        const Trial before = result_.trial;
+        const TrialVerdict verdict = result_.verdict;
+        if (alikeSteps(life)) fewerSteps(life);
+        if (result_.trial.steps() < before.steps()) return true;
+        result_.trial = before;
+        result_.verdict = verdict;
+        alikeFailedAt_ = before.steps();
+        return false;
+    }
+
+    // Steps made like the life's most frequent one: a fault at a count of messages needs its
+    // steps alike before one more of them can go (a parent command with no answer among ones
+    // that have an answer). Each one taken makes that step more frequent, so it ends.
+    bool alikeSteps(std::size_t life) {
+        const auto& steps = result_.trial.lives[life].steps;
+        std::size_t best = 0, bestCount = 0;
+        for (std::size_t i = 1; i < steps.size(); ++i) {
+            if (steps[i].isComment()) continue;
+            const auto count =
+                static_cast<std::size_t>(std::count(steps.begin() + 1, steps.end(), steps[i]));
+            if (count > bestCount) {
+                best = i;
+                bestCount = count;
+            }
+        }
+        if (bestCount < 2) return false;
+        const Step frequent = steps[best];
+        bool changed = false;
+        for (std::size_t i = 1; i < result_.trial.lives[life].steps.size(); ++i) {
+            if (result_.limitReached) return changed;
+            const Step& step = result_.trial.lives[life].steps[i];
+            if (step.isComment() || step == frequent) continue;
+            Trial candidate = result_.trial;
+            candidate.lives[life].steps[i] = frequent;
+            changed |= holds(candidate);
+        }
+        return changed;
     }
 
     // First the life the fault was found in, alone, up to the step it was found in: most
@@ -181,12 +255,26 @@ private:
 
     // Two steps in a row made one, another of the life's own: a fault at a count of messages
     // needs fewer steps of those that deliver more. Each one taken is a step fewer, so it ends.
+    // The parent commands that hand their answer back at once come first: they deliver the
+    // most (the command and the hand-back).
     bool mergedSteps(std::size_t life) {
         std::vector<Step> exemplars;
-        for (const Step& s : result_.trial.lives[life].steps)
-            if (!s.isComment() && exemplars.size() < 12 &&
+        const auto add = [&](const Step& s) {
+            if (exemplars.size() < 12 &&
                 std::find(exemplars.begin(), exemplars.end(), s) == exemplars.end())
                 exemplars.push_back(s);
+        };
+        for (const Step& s : result_.trial.lives[life].steps) {
+            if (const auto* hold = std::get_if<steps::Hold>(&s.kind)) {
+                Step parent = s;
+                parent.kind = steps::Parent{hold->text};
+                add(parent);
+            } else if (std::holds_alternative<steps::Parent>(s.kind)) {
+                add(s);
+            }
+        }
+        for (const Step& s : result_.trial.lives[life].steps)
+            if (!s.isComment()) add(s);
         bool changed = false;
         for (std::size_t i = 1; i + 1 < result_.trial.lives[life].steps.size(); ++i) {
             for (const Step& exemplar : exemplars) {
@@ -232,6 +320,7 @@ private:
     }
 
     const TrialRunner& run_;
+    std::size_t alikeFailedAt_ = 0; // the size of the trial that no steps made alike shortened
     std::chrono::steady_clock::time_point deadline_;
     ShrinkResult result_;
 };

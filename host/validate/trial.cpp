@@ -49,10 +49,11 @@ TrialVerdict failed(const LifeRun& run, std::size_t life) {
 // Lives run side by side, each in its own host, a step of each in turn, in a scattered order
 // that still visits every one: a stride with no factor in common with their number.
 TrialVerdict interleaved(const std::shared_ptr<const Plugin>& plugin, const Trial& trial,
-                         int stepSeconds, std::vector<std::unique_ptr<LifeRun>>& runs) {
+                         std::chrono::milliseconds stepLimit,
+                         std::vector<std::unique_ptr<LifeRun>>& runs) {
     for (std::size_t i = 0; i < trial.lives.size(); ++i)
         runs.push_back(
-            std::make_unique<LifeRun>(plugin, trial.lives[i], static_cast<int>(i), stepSeconds));
+            std::make_unique<LifeRun>(plugin, trial.lives[i], static_cast<int>(i), stepLimit));
     std::size_t stride = 17;
     while (std::gcd(stride, runs.size()) != 1)
         ++stride;
@@ -75,13 +76,13 @@ TrialVerdict interleaved(const std::shared_ptr<const Plugin>& plugin, const Tria
 }
 
 TrialVerdict aloneAndBeside(const std::shared_ptr<const Plugin>& plugin, const Trial& trial,
-                            int stepSeconds) {
+                            std::chrono::milliseconds stepLimit) {
     std::vector<std::unique_ptr<LifeRun>> together;
-    TrialVerdict v = interleaved(plugin, trial, stepSeconds, together);
+    TrialVerdict v = interleaved(plugin, trial, stepLimit, together);
     if (!v.passed()) return v;
     for (std::size_t i = 0; i < trial.lives.size(); ++i) {
         const std::string& name = trial.lives[i].name;
-        LifeRun alone(plugin, trial.lives[i], static_cast<int>(i), stepSeconds);
+        LifeRun alone(plugin, trial.lives[i], static_cast<int>(i), stepLimit);
         alone.finish();
         if (!alone.problem().empty()) {
             v = failed(alone, i);
@@ -112,12 +113,13 @@ TrialVerdict aloneAndBeside(const std::shared_ptr<const Plugin>& plugin, const T
 
 } // namespace
 
-TrialVerdict runTrial(std::shared_ptr<const Plugin> plugin, const Trial& trial, int stepSeconds) {
+TrialVerdict runTrial(std::shared_ptr<const Plugin> plugin, const Trial& trial,
+                      std::chrono::milliseconds stepLimit) {
     TrialVerdict v;
     switch (trial.mode) {
     case Trial::Mode::Alone:
         for (std::size_t i = 0; i < trial.lives.size() && v.passed(); ++i) {
-            LifeRun run(plugin, trial.lives[i], static_cast<int>(i), stepSeconds);
+            LifeRun run(plugin, trial.lives[i], static_cast<int>(i), stepLimit);
             run.finish();
             if (!run.problem().empty()) {
                 v = failed(run, i);
@@ -127,11 +129,11 @@ TrialVerdict runTrial(std::shared_ptr<const Plugin> plugin, const Trial& trial, 
         break;
     case Trial::Mode::SideBySide: {
         std::vector<std::unique_ptr<LifeRun>> runs;
-        v = interleaved(plugin, trial, stepSeconds, runs);
+        v = interleaved(plugin, trial, stepLimit, runs);
         break;
     }
     case Trial::Mode::AloneAndBeside:
-        v = aloneAndBeside(plugin, trial, stepSeconds);
+        v = aloneAndBeside(plugin, trial, stepLimit);
         break;
     }
     crashReportClear();
@@ -170,30 +172,33 @@ TrialVerdict verdictOf(const SandboxOutcome& outcome) {
 namespace {
 
 // The child's job: the plug-in loaded, then the trial run; its result the verdict.
-const SandboxJobType trialJob{"trial", [](const SandboxMessage& job, SandboxChildSide& side) {
-                                  auto plugin = std::make_shared<Plugin>();
-                                  std::string error;
-                                  Trial trial;
-                                  TrialVerdict v;
-                                  if (!plugin->open(job["plugin"], error) ||
-                                      !trialFromJson(job["trial"], trial, error)) {
-                                      v.kind = TrialVerdict::Failure;
-                                      v.text = error;
-                                  } else {
-                                      v = runTrial(plugin, trial, job["stepSeconds"]);
-                                  }
-                                  side.result(verdictJson(v));
-                              }};
+const SandboxJobType trialJob{
+    "trial", [](const SandboxMessage& job, SandboxChildSide& side) {
+        auto plugin = std::make_shared<Plugin>();
+        std::string error;
+        Trial trial;
+        TrialVerdict v;
+        if (!plugin->open(job["plugin"], error) || !trialFromJson(job["trial"], trial, error)) {
+            v.kind = TrialVerdict::Failure;
+            v.text = error;
+        } else {
+            v = runTrial(plugin, trial, std::chrono::milliseconds(job["stepMs"]));
+        }
+        side.result(verdictJson(v));
+    }};
 
 } // namespace
 
-TrialVerdict runTrialInChild(const std::string& pluginPath, const Trial& trial, int stepSeconds) {
+TrialVerdict runTrialInChild(const std::string& pluginPath, const Trial& trial,
+                             std::chrono::milliseconds stepLimit) {
     // The child's own step limit names the step that hangs; the parent's, a little later,
     // ends a child that cannot say so.
+    const int limitSeconds =
+        static_cast<int>(std::chrono::ceil<std::chrono::seconds>(stepLimit).count());
     const SandboxOutcome outcome = sandboxRun(
         trialJob,
-        {{"plugin", pluginPath}, {"trial", trialJson(trial)}, {"stepSeconds", stepSeconds}},
-        "a trial", SandboxLimits{0, stepSeconds + 2}, SandboxOutput::Discard);
+        {{"plugin", pluginPath}, {"trial", trialJson(trial)}, {"stepMs", stepLimit.count()}},
+        "a trial", SandboxLimits{0, limitSeconds + 2}, SandboxOutput::Discard);
     if (outcome.kind == SandboxOutcome::Finished) return verdictFromJson(outcome.result);
     return verdictOf(outcome);
 }

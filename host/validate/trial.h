@@ -7,6 +7,7 @@
 #include "lives.h"
 #include "sandbox.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,13 +45,15 @@ struct TrialVerdict {
     std::string fault() const;
 };
 
-// Runs the trial here. stepSeconds: a step that has not returned within it ends the process as
-// a hang that names the step (crash_report.h); 0: no limit.
-TrialVerdict runTrial(std::shared_ptr<const Plugin> plugin, const Trial& trial, int stepSeconds);
+// Runs the trial here. stepLimit: a step that has not returned within it ends the process as a
+// hang that names the step (crash_report.h); 0: no limit.
+TrialVerdict runTrial(std::shared_ptr<const Plugin> plugin, const Trial& trial,
+                      std::chrono::milliseconds stepLimit);
 
 // Runs the trial in a child of its own that loads the plug-in: the verdict of a crash, an exit
 // or a hang is the child's end, with the step it named.
-TrialVerdict runTrialInChild(const std::string& pluginPath, const Trial& trial, int stepSeconds);
+TrialVerdict runTrialInChild(const std::string& pluginPath, const Trial& trial,
+                             std::chrono::milliseconds stepLimit);
 
 // The verdict of a child that ran a trial and did not finish it.
 TrialVerdict verdictOf(const SandboxOutcome& outcome);

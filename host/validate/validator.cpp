@@ -69,7 +69,7 @@ std::string emptyConfiguration() {
 
 CheckContext contextOf(const SandboxMessage& job, std::shared_ptr<const Plugin> plugin) {
     return CheckContext{std::move(plugin), job["seed"].get<std::uint64_t>(), job["iterations"],
-                        absolutePath(job["plugin"]), job["stepSeconds"]};
+                        absolutePath(job["plugin"]), std::chrono::milliseconds(job["stepMs"])};
 }
 
 // The child's job: the plug-in loaded, then one check run on it ("check" empty: the load
@@ -100,7 +100,7 @@ const SandboxJobType checkJob{
         const std::vector<Trial> trials = check->trials(context);
         for (std::size_t i = 0; i < trials.size(); ++i) {
             side.send({{"type", "trial"}, {"index", i}});
-            const TrialVerdict v = runTrial(plugin, trials[i], context.stepSeconds);
+            const TrialVerdict v = runTrial(plugin, trials[i], context.stepLimit);
             if (!v.passed()) {
                 side.result({{"loaded", true},
                              {"outcome", CheckFinding::Failed},
@@ -137,7 +137,7 @@ SandboxMessage jobOf(const std::string& path, const std::string& check, std::uin
             {"check", check},
             {"seed", seed},
             {"iterations", options.iterations},
-            {"stepSeconds", options.hangSeconds}};
+            {"stepMs", options.hangSeconds * 1000}};
 }
 
 // A check's child: its messages until its result, or its end.
@@ -218,13 +218,15 @@ void shrinkAndReplay(const std::string& path, const ValidatorCheck& check, std::
             ")";
         return;
     }
-    // Candidates run in children of their own; a step that hangs is judged after a second
-    // there (rationale: a call that does not return does not return sooner for a longer wait,
-    // and each hanging candidate costs the wait).
-    const int stepSeconds = 1;
+    // Candidates run in children of their own; a step that hangs is judged there after a
+    // second, or a quarter of one when a hang is what is shrunk. Rationale: a call that does
+    // not return does not return sooner for a longer wait, and each hanging candidate costs
+    // the wait, so a hang would otherwise have its time limit spent on a few candidates; a
+    // step that is only slow cannot pass for a hang elsewhere, where a hang is another fault.
+    const std::chrono::milliseconds stepLimit(found.kind == TrialVerdict::TimedOut ? 250 : 1000);
     record.shrunk = shrinkTrial(
         trial, found,
-        [&](const Trial& candidate) { return runTrialInChild(path, candidate, stepSeconds); },
+        [&](const Trial& candidate) { return runTrialInChild(path, candidate, stepLimit); },
         options.shrinkSeconds);
     record.trialIndex = index;
     record.replay = writeReplay(record.shrunk->trial, *record.shrunk, path, check.name, seed,
@@ -375,7 +377,8 @@ int replayTrial(const std::string& file, const std::string& plugin, const Valida
         err << "vorn-host: " << file << ": " << error << "\n";
         return 2;
     }
-    const TrialVerdict v = runTrialInChild(plugin, trial, options.hangSeconds);
+    const TrialVerdict v =
+        runTrialInChild(plugin, trial, std::chrono::seconds(options.hangSeconds));
     if (v.passed()) {
         out << "PASSED  the trial of " << trial.lives.size() << " lives did not fail\n";
         return 0;

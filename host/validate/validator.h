@@ -2,6 +2,7 @@
 // plug-in to the host contract; a component's own behaviour is its scenarios' business.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <ostream>
@@ -33,8 +34,8 @@ struct CheckContext {
     std::shared_ptr<const Plugin> plugin;
     std::uint64_t seed;
     int iterations;
-    std::string pluginPath; // absolute
-    int stepSeconds;        // the limit of one step of a trial
+    std::string pluginPath;              // absolute
+    std::chrono::milliseconds stepLimit; // of one step of a trial
 };
 
 // What a check of its own kind found: passed, failed with why, skipped with why (it does not
