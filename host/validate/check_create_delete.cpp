@@ -4,6 +4,8 @@
 #include "sandbox.h"
 #include "session.h"
 
+#include <fstream>
+
 namespace {
 std::string join(const std::vector<std::string>& lines) {
     std::string all;
@@ -37,4 +39,33 @@ CheckFinding createDeleteInARow(const CheckContext& context) {
                    join(first[i % 2]) + "  actual:\n" + join(commands);
     }
     return {};
+}
+
+// Components made and deleted while their configuration file changes between them, as a
+// facility engineer edits vorn.ini while panels run: each life starts by naming a file written
+// for it, with its instances labelled otherwise (no label, short, long, other bytes, a
+// quotation mark). A component reads the file as it is when it is made.
+std::vector<Trial> changingConfiguration(const CheckContext& context) {
+    static const std::string labels[] = {"", "Studio A", std::string(200, 'x'), "Régie é€ ü",
+                                         "it's on air"};
+    Randomness rnd(context.seed ^ 0xc0f1, learnWords(*context.plugin));
+    Trial trial;
+    for (int i = 0; i < 15; ++i) {
+        Life life = randomLife(rnd);
+        life.name = "life " + std::to_string(i);
+        const std::string file = temporaryFolder() + "/vorn-validate-config-" +
+                                 std::to_string(context.seed) + "-" + std::to_string(i) + ".ini";
+        std::ofstream out(file);
+        out << "# vorn-host validate: the configuration of " << life.name
+            << " of the check 'changing-config'\n";
+        for (const auto& [name, instance] : life.facility.instances) {
+            out << "[instances." << name << "]\ndevice = " << instance.device
+                << "\ncontact = " << instance.contact << "\n";
+            if (!labels[i % 5].empty()) out << "idtext = " << labels[i % 5] << "\n";
+            if (instance.reply) out << "reply = \"" << *instance.reply << "\"\n";
+        }
+        life.steps.insert(life.steps.begin(), Step{steps::Config{file}, "", 0});
+        trial.lives.push_back(std::move(life));
+    }
+    return {trial};
 }

@@ -10,6 +10,7 @@
 
 CheckFinding createDeleteInARow(const CheckContext& context);
 CheckFinding nullHostLife(const CheckContext& context);
+std::vector<Trial> changingConfiguration(const CheckContext& context);
 std::vector<Trial> manyAlive(const CheckContext& context);
 std::vector<Trial> independence(const CheckContext& context);
 std::vector<Trial> determinism(const CheckContext& context);

@@ -38,7 +38,7 @@ test('the report shows each verdict, and each failure with its shrunk steps and 
   page.on('request', (r) => { if (!r.url().startsWith('file:')) requests.push(r.url()); });
   await page.goto(pathToFileURL(join(out, 'report.html')).href);
   assert.match(await page.title(), /^vorn-host validate: .*faulty_words/);
-  assert.equal(await page.locator('#summary').textContent(), '7 passed, 4 failed, 1 skipped');
+  assert.equal(await page.locator('#summary').textContent(), '7 passed, 5 failed, 1 skipped');
   const row = page.getByRole('row').filter({ has: page.getByRole('cell', { name: 'many-alive', exact: true }) });
   assert.equal(await row.locator('.outcome').textContent(), 'failed');
   // A failed verdict is red; the link leads to its failure.
@@ -47,7 +47,7 @@ test('the report shows each verdict, and each failure with its shrunk steps and 
   const failure = page.locator('section#many-alive');
   await failure.getByText('Shrunk from').waitFor();
   assert.match(await failure.locator('h2').textContent(), /^many-alive: breach \[grammar\]$/);
-  assert.equal(await failure.locator('pre.steps').textContent(), 'create\nhold dimmer=0\n');
+  assert.equal(await failure.locator('pre.steps').textContent(), 'create\nparent dimmer=0\n');
   assert.equal(await failure.locator('pre.transcript').textContent(), "command HN 'dark\nanswer ok\n");
   assert.match(await failure.locator('pre.replay').textContent(), /^vorn-host run --plugin .*faulty_words.* .*many-alive-seed3-component-0\.vorn$/);
   assert.deepEqual(requests, [], 'the report loads nothing from elsewhere');

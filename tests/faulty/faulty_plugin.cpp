@@ -32,6 +32,12 @@
 //                       ("ok 3"): beside others it answers otherwise than alone
 //   VORN_FAULT_PARITY   the same, but its answers say whether the process has made an odd or
 //                       an even number of its components ("ok odd")
+//   VORN_FAULT_CONFIG   the same, but it keeps the size its configuration file (VORN_CONFIG)
+//                       had when its first component was made: a component made when the
+//                       file has another size sends "GU  1"
+//   VORN_FAULT_AGAIN    the same, but a component whose first query is the one its process's
+//                       last deleted component had first answers "ok again": a life run twice
+//                       in a row answers otherwise the second time
 //   VORN_FAULT_WORDS    a vocabulary of its own: "_commands" answers "dimmer=[value]" and
 //                       "return=all" "dimmer=50"; but "dimmer=0" sends the malformed "HN 'dark"
 //                       (a fault that only a host speaking its words reaches)
@@ -61,6 +67,9 @@ public:
     explicit Faulty(HostClient* host) : host_(host) {
 #if defined(VORN_FAULT_TIMERS)
         if (host_) host_->send("ET 1 10000", VORN_SEND_COMMAND);
+#elif defined(VORN_FAULT_CONFIG)
+        static const long first = configurationSize();
+        if (host_ && configurationSize() != first) host_->send("GU  1", VORN_SEND_COMMAND);
 #endif
     }
     virtual ~Faulty() {
@@ -69,6 +78,9 @@ public:
 #endif
 #if defined(VORN_FAULT_EARLY)
         if (messages_ >= 1 && messages_ <= 5) return;
+#endif
+#if defined(VORN_FAULT_AGAIN)
+        lastDeletedFirst() = first_;
 #endif
 #if !defined(VORN_FAULT_NO_AS)
         if (host_) host_->send("AS", VORN_SEND_COMMAND);
@@ -159,6 +171,11 @@ public:
 #if defined(VORN_FAULT_SHARED)
         char* answer = new (std::nothrow) char[16];
         if (answer) std::snprintf(answer, 16, "ok %d", alive());
+#elif defined(VORN_FAULT_AGAIN)
+        if (first_.empty()) first_ = text;
+        const bool again = first_ == lastDeletedFirst();
+        char* answer = new (std::nothrow) char[9];
+        if (answer) std::memcpy(answer, again ? "ok again" : "ok", again ? 9 : 3);
 #elif defined(VORN_FAULT_PARITY)
         char* answer = new (std::nothrow) char[8];
         if (answer) std::memcpy(answer, made() % 2 ? "ok odd" : "ok even", made() % 2 ? 7 : 8);
@@ -170,6 +187,24 @@ public:
     }
 
 private:
+#if defined(VORN_FAULT_AGAIN)
+    static std::string& lastDeletedFirst() {
+        static std::string text;
+        return text;
+    }
+    std::string first_;
+#endif
+#if defined(VORN_FAULT_CONFIG)
+    static long configurationSize() {
+        const char* path = std::getenv("VORN_CONFIG");
+        std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+        if (!file) return -1;
+        std::fseek(file, 0, SEEK_END);
+        const long size = std::ftell(file);
+        std::fclose(file);
+        return size;
+    }
+#endif
 #if defined(VORN_FAULT_PARITY) || defined(VORN_FAULT_SHARED)
     // How many of its components the process has made, and how many are alive.
     static int& made() {
