@@ -92,7 +92,12 @@ public:
             for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
                 changed |= fewerSteps(life);
             for (std::size_t life = 0; life < result_.trial.lives.size() && !changed; ++life)
-                changed = mergedSteps(life) || alikeThenFewer(life);
+                // Steps made alike are tried before merges, which cost a trial for each
+                // step and exemplar; not for a hang, where each alike candidate that keeps
+                // hanging costs the wait and merges find the same in fewer of them.
+                changed = result_.verdict.kind == TrialVerdict::TimedOut
+                              ? mergedSteps(life) || alikeThenFewer(life)
+                              : alikeThenFewer(life) || mergedSteps(life);
             if (changed) continue;
             for (std::size_t life = 0; life < result_.trial.lives.size(); ++life)
                 changed |= simplerValues(life);
@@ -173,6 +178,16 @@ private:
         }
         if (bestCount < 2) return false;
         const Step frequent = steps[best];
+        // All at once first, then all but the last (the step that failed, often of another
+        // kind); one by one only where a candidate that keeps failing costs no wait (a hang's
+        // does, for every step).
+        for (const std::size_t keep : {std::size_t{0}, steps.size() - 1}) {
+            Trial candidate = result_.trial;
+            for (std::size_t i = 1; i < steps.size(); ++i)
+                if (i != keep && !steps[i].isComment()) candidate.lives[life].steps[i] = frequent;
+            if (candidate.lives[life].steps != steps && holds(candidate)) return true;
+        }
+        if (result_.verdict.kind == TrialVerdict::TimedOut) return false;
         bool changed = false;
         for (std::size_t i = 1; i < result_.trial.lives[life].steps.size(); ++i) {
             if (result_.limitReached) return changed;
