@@ -128,6 +128,25 @@ std::string wordOf(std::string name) {
     return name;
 }
 
+// The trial with each configuration file its steps name copied beside its replay (as
+// STEM-config-N.ini), so that the replay holds all it needs; named by its file name alone where
+// the replay is a scenario (read from the scenario's folder), else by its whole path.
+Trial withConfigurationsBeside(Trial trial, const std::string& dir, const std::string& stem,
+                               bool byName) {
+    int copies = 0;
+    for (Life& life : trial.lives)
+        for (Step& step : life.steps)
+            if (auto* config = std::get_if<steps::Config>(&step.kind)) {
+                const std::string name = stem + "-config-" + std::to_string(++copies) + ".ini";
+                std::error_code failed;
+                std::filesystem::copy_file(config->file, dir + "/" + name,
+                                           std::filesystem::copy_options::overwrite_existing,
+                                           failed);
+                if (!failed) config->file = byName ? name : absolutePath(dir + "/" + name);
+            }
+    return trial;
+}
+
 } // namespace
 
 std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const std::string& plugin,
@@ -141,7 +160,7 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
     if (trial.lives.size() != 1 || v.kind == TrialVerdict::Differs) {
         const std::string stem = freeName(dir, check + "-seed" + std::to_string(seed), {".json"});
         const std::string file = dir + "/" + stem + ".json";
-        SandboxMessage json = trialJson(trial);
+        SandboxMessage json = trialJson(withConfigurationsBeside(trial, dir, stem, false));
         json["written"] = "by vorn-host validate: " + what + ", shrunk from " +
                           std::to_string(shrunk.stepsBefore) + " steps; it found " + v.fault() +
                           ": " + v.text;
@@ -152,13 +171,16 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
                   shellWord(pluginPath);
         return file;
     }
-    const Life& life = trial.lives.front();
     const std::string stem = freeName(
-        dir, check + "-seed" + std::to_string(seed) + "-" + wordOf(life.name), {".vorn", ".ini"});
+        dir, check + "-seed" + std::to_string(seed) + "-" + wordOf(trial.lives.front().name),
+        {".vorn", ".ini"});
+    const Trial beside = withConfigurationsBeside(trial, dir, stem, true);
+    const Life& life = beside.lives.front();
     const std::string ini = dir + "/" + stem + ".ini", vorn = dir + "/" + stem + ".vorn";
     std::ofstream config(ini);
     config << "# The facility of " << life.name << " of " << what << ".\n";
-    // No labels: the check ran with an empty configuration, and so does the replay.
+    // No labels: the check ran with an empty configuration, and so does the replay (a check
+    // that gives labels names a configuration file of its own in the life's steps).
     for (const auto& [name, instance] : life.facility.instances) {
         config << "[instances." << name << "]\ndevice = " << instance.device
                << "\ncontact = " << instance.contact << "\n";
