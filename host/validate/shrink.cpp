@@ -271,7 +271,7 @@ private:
     // Two steps in a row made one, another of the life's own: a fault at a count of messages
     // needs fewer steps of those that deliver more. Each one taken is a step fewer, so it ends.
     // The parent commands that hand their answer back at once come first: they deliver the
-    // most (the command and the hand-back).
+    // most (the command and the hand-back); a life without one is given "return=all".
     bool mergedSteps(std::size_t life) {
         std::vector<Step> exemplars;
         const auto add = [&](const Step& s) {
@@ -288,6 +288,8 @@ private:
                 add(s);
             }
         }
+        // And the query every component answers, for lives that have no parent command.
+        add(Step{steps::Parent{"return=all"}, "", 0});
         for (const Step& s : result_.trial.lives[life].steps)
             if (!s.isComment()) add(s);
         bool changed = false;
