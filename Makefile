@@ -127,7 +127,7 @@ MUTANTS ?= 300
 MUTATE_SEED ?= 1
 MUTATE_MIN ?= 95
 MUTATE_BUILD ?= build-mutate
-MUTATE_SKIP ?= ^windows[.]|^browser[.]|^serve[.]|^deploy[.]linux_archive|^mutate[.]|^SandboxChild[.]|^Panel[.]|a_hang_times_out|never_returns_is_a_hang|does_not_return|closed_pipe|failure_replays_as_a_scenario|crash_replays_as_a_scenario|deeper_failures_replay_as_scenarios|_catches_faulty_|a_crash_ends_one_check
+MUTATE_SKIP ?= ^windows[.]|^browser[.]|^serve[.]|^deploy[.]linux_archive|^mutate[.]|^SandboxChild[.]|^Panel[.]|a_hang_times_out|never_returns_is_a_hang|does_not_return|closed_pipe|failure_replays_as_a_scenario|crash_replays_as_a_scenario|deeper_failures_replay_as_scenarios|_catches_faulty_|a_crash_ends_one_check|a_hang_is_shrunk
 mutate:
 	@cmake/install-deps.sh build test browser
 	@cmake -S . -B $(MUTATE_BUILD) -DVORN_REQUIRE_TESTS=ON -DVORN_WINDOWS_BUILD= >/dev/null
