@@ -58,12 +58,7 @@ std::vector<Trial> changingConfiguration(const CheckContext& context) {
         std::ofstream out(file);
         out << "# vorn-host validate: the configuration of " << life.name
             << " of the check 'changing-config'\n";
-        for (const auto& [name, instance] : life.facility.instances) {
-            out << "[instances." << name << "]\ndevice = " << instance.device
-                << "\ncontact = " << instance.contact << "\n";
-            if (!labels[i % 5].empty()) out << "idtext = " << labels[i % 5] << "\n";
-            if (instance.reply) out << "reply = \"" << *instance.reply << "\"\n";
-        }
+        writeInstances(out, life.facility, labels[i % 5]);
         life.steps.insert(life.steps.begin(), Step{steps::Config{file}, "", 0});
         trial.lives.push_back(std::move(life));
     }

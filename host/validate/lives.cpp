@@ -298,3 +298,12 @@ std::string temporaryFolder() {
 std::string shellWord(const std::string& path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
 }
+
+void writeInstances(std::ostream& out, const Facility& facility, const std::string& label) {
+    for (const auto& [name, instance] : facility.instances) {
+        out << "[instances." << name << "]\ndevice = " << instance.device
+            << "\ncontact = " << instance.contact << "\n";
+        if (!label.empty()) out << "idtext = " << label << "\n";
+        if (instance.reply) out << "reply = \"" << *instance.reply << "\"\n";
+    }
+}

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ private:
     int part_;
     std::chrono::milliseconds stepLimit_;
 };
+
+// The facility's instances as sections of a configuration file; a label, when not empty, is
+// each one's idtext.
+void writeInstances(std::ostream& out, const Facility& facility, const std::string& label = "");
 
 // A path as one word of a command a person copies: in double quotes when it has a blank.
 std::string shellWord(const std::string& path);

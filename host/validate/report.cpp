@@ -181,11 +181,7 @@ std::string writeReplay(const Trial& trial, const ShrinkResult& shrunk, const st
     config << "# The facility of " << life.name << " of " << what << ".\n";
     // No labels: the check ran with an empty configuration, and so does the replay (a check
     // that gives labels names a configuration file of its own in the life's steps).
-    for (const auto& [name, instance] : life.facility.instances) {
-        config << "[instances." << name << "]\ndevice = " << instance.device
-               << "\ncontact = " << instance.contact << "\n";
-        if (instance.reply) config << "reply = \"" << *instance.reply << "\"\n";
-    }
+    writeInstances(config, life.facility);
     // A hang shows after a second (the step that hung was judged so), not after run's minute.
     command = "vorn-host run " +
               std::string(v.kind == TrialVerdict::TimedOut ? "--timeout 1 " : "") + "--plugin " +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -52,15 +53,20 @@ void simplerFields(const Step& step, const Kind& kind, std::index_sequence<I...>
     (simplerField<I>(step, kind, out), ...);
 }
 
+// A parent command that keeps its answer as one that hands it back at once; none for others.
+std::optional<Step> handedBackAtOnce(const Step& step) {
+    const auto* hold = std::get_if<steps::Hold>(&step.kind);
+    if (!hold) return std::nullopt;
+    Step s = step;
+    s.kind = steps::Parent{hold->text};
+    return s;
+}
+
 // Every step one field simpler than this one, whatever its kind; a parent command that keeps
 // its answer first becomes one that hands it back at once.
 std::vector<Step> simplerSteps(const Step& step) {
     std::vector<Step> out;
-    if (const auto* hold = std::get_if<steps::Hold>(&step.kind)) {
-        Step s = step;
-        s.kind = steps::Parent{hold->text};
-        out.push_back(std::move(s));
-    }
+    if (auto parent = handedBackAtOnce(step)) out.push_back(std::move(*parent));
     std::visit(
         [&](const auto& kind) {
             using Fields = decltype(kind.fields());
@@ -280,10 +286,8 @@ private:
                 exemplars.push_back(s);
         };
         for (const Step& s : result_.trial.lives[life].steps) {
-            if (const auto* hold = std::get_if<steps::Hold>(&s.kind)) {
-                Step parent = s;
-                parent.kind = steps::Parent{hold->text};
-                add(parent);
+            if (const auto parent = handedBackAtOnce(s)) {
+                add(*parent);
             } else if (std::holds_alternative<steps::Parent>(s.kind)) {
                 add(s);
             }
