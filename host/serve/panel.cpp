@@ -1,11 +1,14 @@
 #include "panel.h"
 
 #include "crash_report.h"
+#include "vorn_file.h"
 #include "vorn_ini.h"
 
 #include <algorithm>
 
+#include <cctype>
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -144,20 +147,26 @@ json answer(Session& session, const std::string& line) {
     const std::optional<Step> step = parseStep(line, 0, error);
     if (!step) return {{"error", error.empty() ? "no step" : error}};
     crashReportSet(stepWhere(line).c_str());
+    // A step for a component that is not alive is refused before it runs: it is not recorded,
+    // so a downloaded recording never holds a step that fails at its replay.
+    const bool refused = step->row().needs == StepRow::Component && !session.alive(step->component);
     const std::vector<StepFailure> failures = session.apply(*step);
     json lines = json::array(), answers = json::array();
     std::size_t more = 0;
-    for (const Session::Member& m : session.members()) {
-        for (const std::string& text : linesOf(transcript(*m.host, m.stepStart))) {
-            if (lines.size() < shownLines)
-                lines.push_back({{"tile", m.name}, {"text", text}});
-            else
-                ++more;
+    // An expectation makes nothing happen: what the step before it did was shown with that step.
+    if (!step->isExpectation())
+        for (const Session::Member& m : session.members()) {
+            for (const std::string& text : linesOf(transcript(*m.host, m.stepStart))) {
+                if (lines.size() < shownLines)
+                    lines.push_back({{"tile", m.name}, {"text", text}});
+                else
+                    ++more;
+            }
+            for (std::size_t i = m.stepStart; i < m.host->events.size(); ++i)
+                if (const HostEvent& e = m.host->events[i]; e.kind == HostEvent::Answer)
+                    answers.push_back(
+                        {{"tile", m.name}, {"text", e.hasReply ? json(e.text) : json()}});
         }
-        for (std::size_t i = m.stepStart; i < m.host->events.size(); ++i)
-            if (const HostEvent& e = m.host->events[i]; e.kind == HostEvent::Answer)
-                answers.push_back({{"tile", m.name}, {"text", e.hasReply ? json(e.text) : json()}});
-    }
     if (more > 0)
         lines.push_back({{"tile", ""},
                          {"text", "  ... " + std::to_string(more) +
@@ -174,6 +183,7 @@ json answer(Session& session, const std::string& line) {
         }
     const std::optional<Silence> silence = session.silence(*step);
     return {{"lines", lines},
+            {"refused", refused},
             {"answers", answers},
             {"failures", problems},
             {"expectations", expectations},
@@ -186,6 +196,36 @@ json answer(Session& session, const std::string& line) {
             {"view", view(session)}};
 }
 
+// A configuration's sections with their attributes, in the order the file gives them: a panel's
+// tiles are drawn, and their settings sent, as the file lists them. A section or an attribute
+// given twice keeps where it first stood and takes its last value, as the reader does.
+struct Section {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> attributes;
+};
+
+std::vector<Section> sectionsInOrder(const std::string& text) {
+    std::vector<Section> sections;
+    Section* current = nullptr;
+    vorn_ini::scan(text.data(), text.size(), [&](const vorn_ini::Line& line) {
+        if (line.kind == vorn_ini::Line::Section) {
+            const std::string name(line.name, line.nameSize);
+            auto known = std::find_if(sections.begin(), sections.end(),
+                                      [&](const Section& s) { return s.name == name; });
+            current = known != sections.end() ? &*known : &sections.emplace_back(Section{name, {}});
+        } else if (line.kind == vorn_ini::Line::Attribute && current) {
+            const std::string key(line.name, line.nameSize), value(line.value, line.valueSize);
+            auto known = std::find_if(current->attributes.begin(), current->attributes.end(),
+                                      [&](const auto& a) { return a.first == key; });
+            if (known != current->attributes.end())
+                known->second = value;
+            else
+                current->attributes.emplace_back(key, value);
+        }
+    });
+    return sections;
+}
+
 // A tile's name from an instance's: what the step language takes after '@'.
 std::string tileName(const std::string& instance) {
     std::string name;
@@ -194,6 +234,10 @@ std::string tileName(const std::string& instance) {
     return name.empty() ? "tile" : name;
 }
 
+} // namespace
+
+namespace {
+std::vector<std::string> imagesIn(const std::string& folder);
 } // namespace
 
 void servePanelSession(const SessionOptions& options, SandboxChildSide& side) {
@@ -217,7 +261,8 @@ const SandboxJobType panelJob{
     }};
 } // namespace
 
-Panel::Panel(PanelOptions options) : options_(std::move(options)) {}
+Panel::Panel(PanelOptions options)
+    : options_(std::move(options)), childName_(options_.session.name) {}
 
 Panel::~Panel() {
     close();
@@ -252,9 +297,30 @@ void Panel::note(const std::string& tile, const std::string& text, const std::st
     }
 }
 
+void Panel::quietTime(std::int64_t ms) {
+    // The step's own line is the last; the one before it may be quiet time already.
+    std::int64_t total = ms;
+    if (transcript_.size() >= 2) {
+        const Line& before = transcript_[transcript_.size() - 2];
+        if (before.kind == "quiet" && before.fields.is_object()) {
+            total += before.fields.value("ms", std::int64_t{0});
+            transcript_.pop_back();
+        }
+    }
+    Line& line = transcript_.back();
+    line.kind = "quiet";
+    line.text = formatStep(Step{steps::Advance{{total}}, "", 0}) + " (nothing happened)";
+    line.fields = {{"ms", total}};
+}
+
 bool Panel::startChild(std::string& error) {
-    if (child_.start(panelJob,
-                     {{"plugin", options_.session.plugin}, {"name", options_.session.name}},
+    // The file as the child will load it: a later change is a rebuild the page offers to load.
+    if (!vorn_file_stat(options_.session.plugin.c_str(), built_)) built_ = vorn_file_version{};
+    {
+        std::lock_guard<std::mutex> lock(viewMutex_);
+        rebuilt_ = false;
+    }
+    if (child_.start(panelJob, {{"plugin", options_.session.plugin}, {"name", childName_}},
                      "the web panel's session"))
         return true;
     error = "cannot start the session's process: " + child_.outcome().describe();
@@ -274,7 +340,16 @@ bool Panel::ask(const std::string& step, json& answer) {
 }
 
 bool Panel::begin(std::string& error) {
+    std::vector<std::string> images = imagesIn(folder());
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        files_ = std::move(images);
+    }
     std::lock_guard<std::mutex> lock(sessionMutex_);
+    return startPanel(error);
+}
+
+bool Panel::startPanel(std::string& error) {
     header_ = "# Recorded by vorn-host serve: each step, then all it made the components do.\n";
     if (!options_.session.plugin.empty())
         header_ += "# Replay: vorn-host run --plugin " + options_.session.plugin + " FILE\n";
@@ -285,19 +360,22 @@ bool Panel::begin(std::string& error) {
         steps.push_back(formatStep(Step{steps::Config{path}, "", 0}));
         // The panel's tiles: its [tiles.NAME] sections (instance = NAME, and settings), else
         // one tile for each instance.
-        vorn_ini ini;
-        if (!ini.load(path)) {
+        vorn_file_version version;
+        std::string text;
+        if (!vorn_file_stat(path.c_str(), version) ||
+            vorn_file_read_whole(path.c_str(), SIZE_MAX, version, text) != vorn_file_read::Read) {
             error = options_.config + ": cannot read the file";
             return false;
         }
+        const std::vector<Section> sections = sectionsInOrder(text);
         bool listed = false;
-        for (const auto& [section, entry] : ini.entries()) {
-            if (section.rfind("tiles.", 0) != 0) continue;
+        for (const Section& section : sections) {
+            if (section.name.rfind("tiles.", 0) != 0) continue;
             listed = true;
-            const std::string name = tileName(section.substr(6));
+            const std::string name = tileName(section.name.substr(6));
             steps.push_back("@" + name + " create");
             std::string instance;
-            for (const auto& [key, value] : entry) {
+            for (const auto& [key, value] : section.attributes) {
                 if (key == "instance")
                     instance = value;
                 else
@@ -307,9 +385,9 @@ bool Panel::begin(std::string& error) {
                 steps.push_back(formatStep(Step{steps::Parent{"instance=" + instance}, name, 0}));
         }
         if (!listed)
-            for (const auto& [section, entry] : ini.entries()) {
-                if (section.rfind("instances.", 0) != 0) continue;
-                const std::string instance = section.substr(10), name = tileName(instance);
+            for (const Section& section : sections) {
+                if (section.name.rfind("instances.", 0) != 0) continue;
+                const std::string instance = section.name.substr(10), name = tileName(instance);
                 steps.push_back("@" + name + " create");
                 steps.push_back(formatStep(Step{steps::Parent{"instance=" + instance}, name, 0}));
             }
@@ -362,7 +440,7 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
         crash_ = child_.outcome().describe();
         note(step->component, crash_, "crash");
         changed();
-        return {200, crash_};
+        return {200, crash_, {{"step", text}, {"crash", crash_}}};
     }
     std::lock_guard<std::mutex> lock(viewMutex_);
     if (!a.is_object() || a.contains("error")) {
@@ -372,26 +450,34 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
         changed();
         return {400, why};
     }
-    for (const json& l : a["lines"])
-        note(l["tile"].get<std::string>(), l["text"].get<std::string>(), "event");
-    for (const json& answer : a["answers"])
-        note(answer["tile"].get<std::string>(), "", "answer", {{"answer", answer["text"]}});
-    if (a["silence"].is_object())
-        note(step->component, a["silence"]["text"].get<std::string>(), "event",
-             {{"silence", a["silence"]}});
+    const auto* advance = std::get_if<steps::Advance>(&step->kind);
+    // The clock's time in which nothing happened is one line, however many steps it took.
+    if (advance && step->component.empty() && a["lines"].empty() && a["answers"].empty() &&
+        a["failures"].empty())
+        quietTime(advance->by.ms);
+    else {
+        for (const json& l : a["lines"])
+            note(l["tile"].get<std::string>(), l["text"].get<std::string>(), "event");
+        for (const json& answer : a["answers"])
+            note(answer["tile"].get<std::string>(), "", "answer", {{"answer", answer["text"]}});
+        if (a["silence"].is_object())
+            note(step->component, a["silence"]["text"].get<std::string>(), "event",
+                 {{"silence", a["silence"]}});
+    }
     std::string failures;
     for (const json& f : a["failures"]) {
         note(step->component, f.get<std::string>(), "failure");
         failures += f.get<std::string>() + "\n";
     }
     view_ = a["view"];
-    keep(text, *step);
-    if (record && !step->isExpectation()) {
+    const bool refused = a.value("refused", false);
+    if (!refused) keep(text, *step);
+    ranSteps_ = ran_.size();
+    if (record && !refused && !step->isExpectation()) {
         Entry entry;
         entry.step = text;
         for (const json& e : a["expectations"])
             entry.expectations += e.get<std::string>() + "\n";
-        const auto* advance = std::get_if<steps::Advance>(&step->kind);
         if (advance && a.value("quiet", false)) entry.silentAdvance = advance->by.ms;
         // Seconds of the running clock in which nothing happened are one step.
         if (entry.silentAdvance > 0 && !recording_.empty() && recording_.back().silentAdvance > 0 &&
@@ -407,7 +493,13 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
         }
     }
     changed();
-    return {200, failures};
+    // What a script is told: the step's transcript lines, the answers it had, its failures.
+    json done = {{"step", text},
+                 {"refused", refused},
+                 {"lines", a["lines"]},
+                 {"answers", a["answers"]},
+                 {"failures", a["failures"]}};
+    return {200, failures, std::move(done)};
 }
 
 PanelAnswer Panel::act(const std::string& line) {
@@ -423,6 +515,46 @@ PanelAnswer Panel::actOn(const json& request) {
     return run(formatStep(*step), true);
 }
 
+PanelAnswer Panel::press(const std::string& tile) {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    std::string panel = "1", control = tile;
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        const json t = tileView(tile);
+        if (t.is_null()) return {404, "no tile named '" + escape(tile) + "'"};
+        // Where the component last said it stands; a component that never said is pressed
+        // where the page presses it.
+        if (t.value("panel", "") != "") panel = t["panel"];
+        if (t.value("control", "") != "") control = t["control"];
+    }
+    return run(formatStep(Step{steps::Press{panel, control}, tile, 0}), true);
+}
+
+json Panel::tileView(const std::string& name) const {
+    if (view_.is_object() && view_["tiles"].is_array())
+        for (const json& t : view_["tiles"])
+            if (t.value("name", "") == name) return t;
+    return nullptr;
+}
+
+json Panel::tile(const std::string& name) {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    json t = tileView(name);
+    if (!t.is_null() && !crash_.empty()) t["alive"] = false;
+    return t;
+}
+
+json Panel::facilityView() {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    json f = json::object();
+    for (const char* key : {"contacts", "instances", "now"})
+        if (view_.is_object() && view_.contains(key)) f[key] = view_[key];
+    f["clock"] = clockRunning_ ? "running" : "paused";
+    f["crash"] = crash_.empty() ? json(nullptr) : json(crash_);
+    f["rebuilt"] = rebuilt_;
+    return f;
+}
+
 void Panel::forget() {
     ran_.clear();
     lastRanAdvance_ = 0;
@@ -435,9 +567,11 @@ PanelAnswer Panel::restart() {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     std::string error;
     child_.stop();
+    bool wasRebuilt = false;
     {
         std::lock_guard<std::mutex> view(viewMutex_);
         crash_.clear();
+        wasRebuilt = rebuilt_;
     }
     if (!startChild(error)) return {500, error};
     // The steps before the crash run again, quietly: the session is back where it was.
@@ -455,12 +589,33 @@ PanelAnswer Panel::restart() {
     }
     std::lock_guard<std::mutex> lockView(viewMutex_);
     if (!view.is_null()) view_ = view;
-    note("", "restarted: " + std::to_string(again) + " steps run again", "step");
+    note("",
+         "restarted: " + std::to_string(again) + " steps run again" +
+             (wasRebuilt ? " on the rebuilt plug-in file" : ""),
+         "step");
     changed();
     return {};
 }
 
-PanelAnswer Panel::replay(const std::string& text) {
+PanelAnswer Panel::backToPanel() {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    child_.stop();
+    childName_ = options_.session.name;
+    recording_.clear();
+    forget();
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        crash_.clear();
+        clockRunning_ = true;
+        note("", "back to the configuration's panel", "step");
+        changed();
+    }
+    std::string error;
+    if (!startPanel(error)) return {500, error};
+    return {};
+}
+
+PanelAnswer Panel::replay(const std::string& text, const std::string& name) {
     const Script script = parseScript(linesOf(text));
     if (!script.errors.empty()) {
         std::string all;
@@ -473,6 +628,10 @@ PanelAnswer Panel::replay(const std::string& text) {
     child_.stop();
     recording_.clear();
     forget();
+    // The files it names are found from its own folder: a file opened on the page is taken to
+    // be in the panel's folder, since a browser does not say where it was.
+    childName_ =
+        name.empty() ? options_.session.name : (folder().empty() ? name : folder() + "/" + name);
     {
         std::lock_guard<std::mutex> view(viewMutex_);
         crash_.clear();
@@ -488,7 +647,8 @@ PanelAnswer Panel::replay(const std::string& text) {
     for (const Step& step : script.steps) {
         if (step.isComment()) continue;
         const PanelAnswer one = run(formatStep(step), true);
-        failures += one.message;
+        for (const std::string& f : linesOf(one.message))
+            if (!f.empty()) failures += "line " + std::to_string(step.line) + ": " + f + "\n";
         if (!crashed().empty()) return {200, failures};
     }
     if (ask("?loose", a) && a.is_object()) {
@@ -508,10 +668,68 @@ void Panel::setClockRunning(bool running) {
     changed();
 }
 
+namespace {
+// The images of the panel's folder and of the folders in it (two levels), by their paths from
+// it with '/': the files a style sheet's url(...) may name. At most 500.
+std::vector<std::string> imagesIn(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> found;
+    if (folder.empty()) return found;
+    std::error_code error;
+    fs::recursive_directory_iterator it(fs::u8path(folder),
+                                        fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator() && found.size() < 500;
+         it.increment(error)) {
+        if (it.depth() >= 2) it.disable_recursion_pending();
+        std::string extension = it->path().extension().u8string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (!it->is_regular_file(error) || !isImageExtension(extension)) continue;
+        found.push_back(it->path().lexically_relative(fs::u8path(folder)).generic_u8string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+} // namespace
+
+bool isImageExtension(const std::string& extension) {
+    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" ||
+           extension == ".gif" || extension == ".svg" || extension == ".bmp" ||
+           extension == ".webp";
+}
+
+bool Panel::hasFile(const std::string& path) {
+    std::lock_guard<std::mutex> lock(viewMutex_);
+    return std::find(files_.begin(), files_.end(), path) != files_.end();
+}
+
+std::string Panel::folder() const {
+    const std::string& from = !options_.config.empty() ? options_.config : options_.session.name;
+    if (from.empty()) return {};
+    return std::filesystem::path(std::filesystem::u8path(absolutePath(from)))
+        .parent_path()
+        .u8string();
+}
+
 void Panel::secondPassed() {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
+    std::vector<std::string> images = imagesIn(folder());
     {
         std::lock_guard<std::mutex> view(viewMutex_);
+        if (images != files_) {
+            files_ = std::move(images);
+            changed();
+        }
+    }
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    vorn_file_version now;
+    const bool changedFile =
+        vorn_file_stat(options_.session.plugin.c_str(), now) && !(now == built_) && built_.regular;
+    {
+        std::lock_guard<std::mutex> view(viewMutex_);
+        if (changedFile && !rebuilt_) {
+            rebuilt_ = true;
+            changed();
+        }
         if (!clockRunning_ || !crash_.empty() || closed_) return;
     }
     run("advance 1s", true);
@@ -528,7 +746,10 @@ std::string Panel::recording() {
 json Panel::state(std::int64_t since) {
     std::lock_guard<std::mutex> lock(viewMutex_);
     json lines = json::array();
-    const std::int64_t from = std::max(since, firstLine_);
+    const std::int64_t next = firstLine_ + static_cast<std::int64_t>(transcript_.size());
+    // The last line is sent again each time: quiet time grows in it. A page replaces a line it
+    // has by its number, and drops those from "next" on (a line taken back into quiet time).
+    const std::int64_t from = std::max(std::min(since, next - 1), firstLine_);
     for (std::int64_t n = from; n < firstLine_ + static_cast<std::int64_t>(transcript_.size());
          ++n) {
         const Line& l = transcript_[static_cast<std::size_t>(n - firstLine_)];
@@ -537,11 +758,20 @@ json Panel::state(std::int64_t since) {
         lines.push_back(std::move(line));
     }
     json s = view_.is_object() ? view_ : json::object();
+    // The child that held the components has ended: none of them is alive any more.
+    if (!crash_.empty() && s["tiles"].is_array())
+        for (json& t : s["tiles"])
+            t["alive"] = false;
     s["version"] = version_;
     s["clock"] = clockRunning_ ? "running" : "paused";
     s["crash"] = crash_.empty() ? json(nullptr) : json(crash_);
     s["lines"] = lines;
-    s["next"] = firstLine_ + static_cast<std::int64_t>(transcript_.size());
+    s["next"] = next;
+    // What is kept, said on the page: the lines the server still has, and the steps a restart
+    // runs again.
+    s["kept"] = {{"first", firstLine_}, {"lines", keptLines}, {"steps", ranSteps_.load()}};
+    s["rebuilt"] = rebuilt_;
+    s["files"] = files_;
     return s;
 }
 

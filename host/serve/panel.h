@@ -11,6 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vorn_file.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,6 +32,7 @@ struct PanelOptions {
 struct PanelAnswer {
     int status = 200; // an HTTP status: 400 for a malformed request
     std::string message;
+    nlohmann::json done = nullptr; // a step run: its text, lines, answers, failures (or crash)
 };
 
 class Panel {
@@ -45,13 +49,25 @@ public:
     PanelAnswer act(const std::string& line);
     // Runs one step given as fields (stepOf); the step language's escaping is done here.
     PanelAnswer actOn(const nlohmann::json& request);
-    // Runs a scenario file's steps, read whole first, in a fresh session.
-    PanelAnswer replay(const std::string& text);
-    // After a crash or a hang: a new child, the steps before it run again.
+    // Presses a tile where its component last said it stands (its panel and control); 404 for
+    // a tile that is not there.
+    PanelAnswer press(const std::string& tile);
+    // Leaves an opened scenario: the configuration's panel in a fresh session, as at the start.
+    PanelAnswer backToPanel();
+    // The folder the panel's files are in (its configuration's, else its scenario's).
+    std::string folder() const;
+    // Whether the panel's folder has this image (a path from the folder, with '/').
+    bool hasFile(const std::string& path);
+    // Runs a scenario file's steps, read whole first, in a fresh session. name: the file's
+    // name, when the page opened it (its files are then looked for in the panel's folder).
+    PanelAnswer replay(const std::string& text, const std::string& name = "");
+    // After a crash or a hang, or to load a rebuilt plug-in file: a new child (which loads the
+    // plug-in file as it is now), the steps so far run again on it.
     PanelAnswer restart();
     // The clock: real time (timer ticks as in the studio) or paused.
     void setClockRunning(bool running);
-    // Called once a second by the server: with the clock running, a second passes.
+    // Called once a second by the server: with the clock running, a second passes; and whether
+    // the plug-in file changed (a rebuild) is looked at.
     void secondPassed();
 
     // The session so far as a scenario file that `vorn-host run` replays.
@@ -62,6 +78,10 @@ public:
     // Waits until something changed after "seen" (at most ms); the latest change's number, or
     // -1 once the panel is closed. Never waits for a step that runs.
     std::int64_t waitForChange(std::int64_t seen, int ms);
+    // One tile as state() gives it (not alive after a crash), or null; the facility's contacts,
+    // instances and clock. Never wait for a step that runs.
+    nlohmann::json tile(const std::string& name);
+    nlohmann::json facilityView();
     void close();
 
 private:
@@ -73,44 +93,55 @@ private:
     // The session's side: sessionMutex_ held.
     PanelAnswer run(const std::string& line, bool record);
     bool startChild(std::string& error);
+    bool startPanel(std::string& error); // the configuration's tiles, made and bound
     bool ask(const std::string& step, nlohmann::json& answer); // false: the child has ended
     void keep(const std::string& text, const Step& step);      // for a restart to run again
     void forget();                                             // nothing to run again
     // The page's side: viewMutex_ held.
     void note(const std::string& tile, const std::string& text, const std::string& kind,
               nlohmann::json fields = nullptr);
+    void quietTime(std::int64_t ms); // the last line, a clock's step that did nothing
     void changed();
-    std::string crashed(); // takes viewMutex_
+    nlohmann::json tileView(const std::string& name) const; // from view_, or null
+    std::string crashed();                                  // takes viewMutex_
 
     PanelOptions options_;
     // Lock order: sessionMutex_, then viewMutex_. A step holds sessionMutex_ while it runs;
     // what the page reads is under viewMutex_ alone, so reading never waits for a step.
     std::mutex sessionMutex_;
     SandboxChild child_;
+    std::string childName_;           // the scenario the child's session reads files beside
     std::vector<std::string> ran_;    // every step the current session ran, to run again
     std::int64_t lastRanAdvance_ = 0; // ran_.back() is the clock's advance of this many ms
     std::vector<Entry> recording_;
-    std::size_t heldBytes_ = 0; // of ran_ and recording_
+    std::size_t heldBytes_ = 0;            // of ran_ and recording_
+    std::atomic<std::size_t> ranSteps_{0}; // ran_.size(), for the page
+    vorn_file_version built_;              // the plug-in file the child loaded
     std::string header_;
 
     std::mutex viewMutex_;
     std::condition_variable change_;
     nlohmann::json view_; // the tiles, contacts and clock, as the child last said
     struct Line {
-        std::string tile, text, kind; // kind: step, event, answer, failure, crash
+        std::string tile, text, kind; // kind: step, event, answer, failure, crash, quiet
         nlohmann::json fields;        // more for the page: an answer's text, a silence's reason
     };
     std::deque<Line> transcript_;
     std::int64_t firstLine_ = 1; // the number of transcript_.front()
     std::int64_t version_ = 0;
     bool clockRunning_ = true;
-    std::string crash_; // what ended the child, and in which step; empty while it runs
+    bool rebuilt_ = false;           // the plug-in file changed since the child loaded it
+    std::vector<std::string> files_; // the images of the panel's folder, for url(...)
+    std::string crash_;              // what ended the child, and in which step; empty while it runs
     bool closed_ = false;
 };
 
 // A step from the page's fields: {"act": "parent", "tile": NAME, "text": TEXT}, and likewise
 // press (panel, control), create (path), delete, switch (device, contact, state), advance (ms).
 std::optional<Step> stepOf(const nlohmann::json& request, std::string& error);
+
+// ".png" and the other image files' extensions (lower case) a style sheet may name.
+bool isImageExtension(const std::string& extension);
 
 // The sandbox's child side: runs each step it is asked and answers with what the step did and
 // how the panel looks after it, until the parent closes the channel.

@@ -2,19 +2,23 @@
 
 #include "crash_report.h"
 #include "facility.h"
+#include "host_command.h"
 #include "page_assets.h"
 #include "panel.h"
 #include "plugin.h"
 #include "step.h"
+#include "vorn_file.h"
 
 #include <httplib.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -206,8 +210,13 @@ int serve(const ServeOptions& options) {
             text(res, 413, "a step is at most " + std::to_string(maxStep / 1024) + " KiB");
             return httplib::Server::HandlerResponse::Handled;
         }
-        // What changes the panel comes only from the page itself.
-        if (req.method != "GET" && req.get_header_value("Origin") != "http://" + host) {
+        // What changes the panel comes only from the panel's own page, or from a script on this
+        // machine. Rationale: a browser names the page's origin in every request that changes
+        // anything (fetch and forms alike), so a request with a foreign Origin is another site's
+        // page; one with none is not a browser's (curl, a test rig), and the Host check above
+        // has already held it to this server's own names.
+        if (req.method != "GET" && req.has_header("Origin") &&
+            req.get_header_value("Origin") != "http://" + host) {
             text(res, 403,
                  "refused: a change comes only from the panel's own page (Origin '" +
                      req.get_header_value("Origin") + "')");
@@ -283,8 +292,82 @@ int serve(const ServeOptions& options) {
         if (request.is_discarded()) return text(res, 400, "an act is a JSON object");
         answered(res, panel.actOn(request));
     });
+    // The scripting interface: tiles by name, the facility, and steps on them; answers in JSON.
+    auto stepDone = [](httplib::Response& res, const PanelAnswer& a) {
+        if (a.done.is_null()) return text(res, a.status, a.message);
+        res.status = a.status;
+        res.set_content(jsonText(a.done) + "\n", "application/json");
+    };
+    const std::string tilePath = R"(/api/tiles/([^/]+))";
+    server.Get("/api/tiles", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(jsonText(panel.state(std::numeric_limits<std::int64_t>::max())["tiles"]) +
+                            "\n",
+                        "application/json");
+    });
+    server.Get(tilePath, [&](const httplib::Request& req, httplib::Response& res) {
+        const json t = panel.tile(req.matches[1]);
+        if (t.is_null()) return text(res, 404, "no tile named '" + escape(req.matches[1]) + "'");
+        res.set_content(jsonText(t) + "\n", "application/json");
+    });
+    server.Get("/api/facility", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(jsonText(panel.facilityView()) + "\n", "application/json");
+    });
+    server.Post(tilePath + "/press", [&](const httplib::Request& req, httplib::Response& res) {
+        stepDone(res, panel.press(req.matches[1]));
+    });
+    server.Post(tilePath + "/parent", [&](const httplib::Request& req, httplib::Response& res) {
+        if (panel.tile(req.matches[1]).is_null())
+            return text(res, 404, "no tile named '" + escape(req.matches[1]) + "'");
+        stepDone(res,
+                 panel.actOn({{"act", "parent"}, {"tile", req.matches[1]}, {"text", req.body}}));
+    });
+    server.Post(R"(/api/contacts/(-?\d+)/(-?\d+))", [&](const httplib::Request& req,
+                                                        httplib::Response& res) {
+        const std::string& body = req.body;
+        std::int32_t to = 0;
+        if (body == "on")
+            to = 1;
+        else if (body == "off")
+            to = 0;
+        else if (!parseInt32(body, to))
+            return text(res, 400, "a contact is switched 'on', 'off' or to a number");
+        std::int32_t device = 0, contact = 0;
+        if (!parseInt32(req.matches[1], device) || !parseInt32(req.matches[2], contact))
+            return text(res, 400, "a device and a contact are 32-bit numbers");
+        stepDone(res,
+                 panel.actOn(
+                     {{"act", "switch"}, {"device", device}, {"contact", contact}, {"state", to}}));
+    });
+    server.Post("/api/panel", [&](const httplib::Request&, httplib::Response& res) {
+        answered(res, panel.backToPanel());
+    });
+    // The images of the panel's folder that style sheets name, and no other file.
+    server.Get(R"(/files/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
+        const std::string path = req.matches[1];
+        if (!panel.hasFile(path))
+            return text(res, 404, "no image '" + escape(path) + "' in the panel's folder");
+        vorn_file_version version;
+        std::string bytes;
+        const std::string full = panel.folder() + "/" + path;
+        if (!vorn_file_stat(full.c_str(), version) ||
+            vorn_file_read_whole(full.c_str(), 16 << 20, version, bytes) != vorn_file_read::Read)
+            return text(res, 404, "cannot read '" + escape(path) + "' (at most 16 MiB)");
+        std::string extension = path.substr(path.rfind('.') + 1);
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string type = extension == "svg"                          ? "image/svg+xml"
+                                 : extension == "jpg" || extension == "jpeg" ? "image/jpeg"
+                                                                             : "image/" + extension;
+        res.set_header("Cache-Control", "no-store");
+        // An SVG opened on its own runs no script in the panel's origin.
+        res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+        res.set_content(bytes, type);
+    });
     server.Post("/api/replay", [&](const httplib::Request& req, httplib::Response& res) {
-        answered(res, panel.replay(req.body));
+        const std::string name = req.has_param("name") ? req.get_param_value("name") : "";
+        if (name.find_first_of("/\\") != std::string::npos || name == "..")
+            return text(res, 400, "name: a file's name, without a folder");
+        answered(res, panel.replay(req.body, name));
     });
     server.Post("/api/restart", [&](const httplib::Request&, httplib::Response& res) {
         answered(res, panel.restart());
