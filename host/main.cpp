@@ -1,5 +1,6 @@
 // vorn-host: plays the host of a script component, with a simulated facility of GPI devices.
 // This file is the command line only: each command's work is in its own folder.
+#include "config_check.h"
 #include "default_plugin.h"
 #include "run_command.h"
 #include "sandbox.h"
@@ -281,6 +282,22 @@ int main(int argc, char** argv) {
     validateApp->add_option("--config", refusedConfig)->group("");
     validateApp->footer(exitStatuses);
 
+    // check
+    std::string checkFile, checkPlugin;
+    CLI::App* checkApp = app.add_subcommand(
+        "check", "check a configuration and facility file: every line as it will be read");
+    checkApp->add_option("FILE", checkFile, "the configuration file")
+        ->required()
+        ->check(notAnOption("a file"));
+    checkApp
+        ->add_option("--plugin", checkPlugin,
+                     "the plug-in whose settings the tiles give (default as for run)")
+        ->type_name("FILE")
+        ->check(notAnOption("a file"));
+    checkApp->footer("exit status: 0 nothing found; 1 problems found; 2 a file that cannot be "
+                     "read or has malformed lines, a plug-in that cannot be asked, a wrong "
+                     "command line.\n");
+
 #ifdef VORN_SERVE
     // serve
     ServeOptions serveOptions;
@@ -392,6 +409,15 @@ int main(int argc, char** argv) {
             return finished(replayTrial(replay, plugin, validate, std::cout, std::cerr));
         return finished(validatePlugin(plugin, validate, std::cout, std::cerr));
     }
+    if (checkApp->parsed()) {
+        std::string noPlugin;
+        if (!checkApp->count("--plugin")) {
+            const PluginChoice choice = defaultPluginFor("", pluginCandidates());
+            checkPlugin = choice.path;
+            noPlugin = "give --plugin FILE to check them";
+        }
+        return finished(checkCommand(checkFile, checkPlugin, noPlugin, std::cout, std::cerr));
+    }
 #ifdef VORN_SERVE
     if (serveApp->parsed()) {
         serveOptions.port = static_cast<int>(numberOf(port));
@@ -414,6 +440,6 @@ int main(int argc, char** argv) {
         return 2;
     }
 #endif
-    std::cerr << "vorn-host: no command: run, validate or serve\n(see vorn-host --help)\n";
+    std::cerr << "vorn-host: no command: run, validate, check or serve\n(see vorn-host --help)\n";
     return 2;
 }

@@ -772,6 +772,8 @@ json Panel::state(std::int64_t since) {
     s["kept"] = {{"first", firstLine_}, {"lines", keptLines}, {"steps", ranSteps_.load()}};
     s["rebuilt"] = rebuilt_;
     s["files"] = files_;
+    s["settings"] = options_.settings;
+    s["warnings"] = options_.warnings;
     return s;
 }
 

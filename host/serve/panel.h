@@ -26,6 +26,8 @@ struct PanelOptions {
     SessionOptions session; // the plug-in
     std::string config;     // configuration and facility file; its tiles, or one per instance
     int stepSeconds = 10;   // a step not answered by then has hung
+    std::vector<std::string> settings; // the component's, as it answered them
+    std::vector<std::string> warnings; // what checking the configuration found, a line each
 };
 
 // What the page asked for, answered.

@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "config_check.h"
 #include "crash_report.h"
 #include "facility.h"
 #include "host_command.h"
@@ -129,7 +130,28 @@ int serve(const ServeOptions& options) {
                       << ": " << p.text << " (--config)\n";
         if (!problems.empty()) return 2;
     }
+    // The component's settings, asked once: the configuration's tiles are checked against
+    // them, and the page names the closest one for a parent command it does not know.
+    KnownSettings settings;
+    std::string asked;
+    if (!learnSettings(options.plugin, settings, asked)) {
+        std::cerr << "vorn-host: " << asked << "\n";
+        return 2;
+    }
     PanelOptions panelOptions;
+    panelOptions.settings = settings.names;
+    if (!options.config.empty()) {
+        // What will not do what it seems to is said, here and on the page; the panel serves.
+        std::vector<ConfigFinding> findings;
+        checkConfig(options.config, settings, findings);
+        for (const ConfigFinding& f : findings) {
+            const std::string line = escape(options.config) +
+                                     (f.line > 0 ? ":" + std::to_string(f.line) : "") + ": " +
+                                     f.text;
+            std::cerr << "vorn-host: warning: " << line << "\n";
+            panelOptions.warnings.push_back(line);
+        }
+    }
     // A scenario given here names its files from its own folder, as run reads it.
     panelOptions.session = SessionOptions{options.plugin, options.scenario};
     panelOptions.config = options.config;

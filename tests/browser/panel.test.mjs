@@ -579,3 +579,23 @@ test('a rebuilt plug-in file is offered, and loaded in one click with the sessio
   assert.equal(await page.locator('.cell').count(), 3);
   await page.close();
 });
+
+test('a configuration with mistakes is served with each said, and a setting the component lacks is named', async () => {
+  const typos = join(here, '..', 'scenarios', 'check_typos.ini');
+  const own = await serve(['--plugin', plugin, '--config', typos]);
+  assert.match(own.output(), /warning: .*check_typos.ini:3: \[instances.A\] devcie: no reader knows this attribute \(did you mean 'device'\?\)/);
+  const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+  await page.goto(own.url);
+  await page.locator('#tile-two').waitFor();
+  await pause(page);
+  await page.getByText('The configuration has 8 problems (as vorn-host check reports them)').click();
+  await page.getByRole('list', { name: 'configuration problems' }).getByText(/check_typos.ini:18: \[tiles.one\] useButon: the component has no such setting \(did you mean 'useButton'\?\)/).waitFor();
+  const two = await inspect(page, 'two');
+  await page.getByLabel('parent command to two').fill('sendgpi=false');
+  await two.getByRole('button', { name: 'Send' }).click();
+  await two.getByText("no answer: the component has no setting 'sendgpi' (did you mean 'sendGPI'?)").waitFor();
+  await page.getByLabel('parent command to two').fill('sendGPI=false');
+  await two.getByRole('button', { name: 'Send' }).click();
+  await two.getByText('no answer', { exact: true }).waitFor();
+  await page.close();
+});

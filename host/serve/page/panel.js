@@ -328,7 +328,7 @@ async function act(fields) {
   const text = (await response.text()).trim();
   $('problem').textContent = response.ok ? '' : text;
   const answer = { ok: response.ok, text };
-  if (fields.tile !== undefined) said[fields.tile] = await whatBecameOf(start, fields.tile, answer);
+  if (fields.tile !== undefined) said[fields.tile] = await whatBecameOf(start, fields.tile, answer, fields);
   render();
   return answer;
 }
@@ -344,14 +344,54 @@ const silenceWords = {
   'nothing': 'ignored: the component did nothing',
 };
 
-async function whatBecameOf(start, tile, answer) {
+// The name among known ones a person most likely meant: the same but for case, else the
+// nearest within a few edits (as vorn-host check finds it); '' when none is near.
+function closestName(name, known) {
+  const wanted = name.toLowerCase();
+  const same = known.find((k) => k.toLowerCase() === wanted);
+  if (same) return same;
+  const distance = (a, b) => {
+    let row = Array.from({ length: b.length + 1 }, (_, j) => j);
+    for (let i = 1; i <= a.length; ++i) {
+      const next = [i];
+      for (let j = 1; j <= b.length; ++j)
+        next[j] = Math.min(row[j] + 1, next[j - 1] + 1, row[j - 1] + (a[i - 1] !== b[j - 1] ? 1 : 0));
+      row = next;
+    }
+    return row[b.length];
+  };
+  const allowed = Math.min(3, Math.max(1, Math.floor(name.length / 3)));
+  let best = '', bestDistance = Infinity;
+  for (const k of known) {
+    const d = distance(wanted, k.toLowerCase());
+    if (d <= allowed && d < bestDistance) [best, bestDistance] = [k, d];
+  }
+  return best;
+}
+
+// What the host itself answers or reads in a parent command, besides the component's settings.
+const hostWords = ['instance', 'return', '_commands', '_events'];
+
+// A parent command naming no setting of the component, said with the closest one.
+function unknownSetting(text) {
+  const name = text.split('=')[0];
+  const known = state.settings || [];
+  if (!known.length || known.includes(name) || hostWords.includes(name)) return '';
+  const near = closestName(name, known);
+  return `: the component has no setting '${name}'` + (near ? ` (did you mean '${near}'?)` : '');
+}
+
+async function whatBecameOf(start, tile, answer, fields) {
   if (!answer.ok) return answer.text;
   const response = await fetch(`/api/state?since=${start}`);
   const s = await response.json();
   for (const l of s.lines) {
     if (l.n < start || l.tile !== tile) continue;
     if (l.silence) return silenceWords[l.silence.reason] || `ignored: ${l.silence.text}`;
-    if (l.kind === 'answer') return l.answer === null ? 'no answer' : `answer: "${l.answer}"`;
+    if (l.kind === 'answer') {
+      if (l.answer !== null) return `answer: "${l.answer}"`;
+      return 'no answer' + (fields.act === 'parent' ? unknownSetting(fields.text) : '');
+    }
   }
   return '';
 }
@@ -707,6 +747,16 @@ function render() {
   $('crash').hidden = !state.crash;
   $('crash-text').textContent = state.crash || '';
   $('rebuilt').hidden = !state.rebuilt;
+  const warnings = state.warnings || [];
+  if ($('warnings').hidden !== !warnings.length || $('warnings-list').childElementCount !== warnings.length) {
+    $('warnings').hidden = !warnings.length;
+    $('warnings-title').textContent = `The configuration has ${warnings.length} problem${warnings.length === 1 ? '' : 's'} (as vorn-host check reports them)`;
+    $('warnings-list').replaceChildren(...warnings.map((w) => {
+      const li = document.createElement('li');
+      li.textContent = w;
+      return li;
+    }));
+  }
   renderKept();
 }
 
