@@ -109,7 +109,8 @@ bench:
 	@$(BUILD)/bench/bench_messages
 	@$(BUILD)/bench/bench_components
 
-# The web panel's costs: click to transcript line, and vorn-host's CPU with 200 tiles polling
+# The web panel's costs with 200 tiles: click to the frame with the new look, and the CPU of
+# vorn-host and of the page, idle and while the tiles poll
 # in real time (about a minute; needs the browser tests' Chromium and playwright-core).
 bench-panel:
 	@cmake/install-deps.sh build browser

@@ -116,6 +116,39 @@ json view(Session& session) {
         {"tiles", tiles}, {"contacts", contacts}, {"instances", instances}, {"now", session.now()}};
 }
 
+// What the page is told of the panel after a step: only what changed since the step before,
+// so that a step of one tile on a panel of hundreds sends one tile. "order": every tile's
+// name, in order; "tiles": those that changed; "contacts" and "instances" when they changed.
+class ViewChanges {
+public:
+    json after(Session& session) {
+        json full = view(session);
+        json changes = {{"order", json::array()}, {"tiles", json::array()}, {"now", full["now"]}};
+        std::map<std::string, std::string> seen;
+        for (json& t : full["tiles"]) {
+            const std::string name = t["name"], text = t.dump();
+            changes["order"].push_back(name);
+            auto was = tiles_.find(name);
+            if (was == tiles_.end() || was->second != text)
+                changes["tiles"].push_back(std::move(t));
+            seen.emplace(name, text);
+        }
+        tiles_ = std::move(seen);
+        for (const char* part : {"contacts", "instances"}) {
+            std::string text = full[part].dump();
+            if (text != parts_[part]) {
+                changes[part] = std::move(full[part]);
+                parts_[part] = std::move(text);
+            }
+        }
+        return changes;
+    }
+
+private:
+    std::map<std::string, std::string> tiles_; // each tile as last told
+    std::map<std::string, std::string> parts_;
+};
+
 // What runs, as a crash report names it.
 std::string stepWhere(const std::string& line) {
     return "the step '" + line + "'";
@@ -132,8 +165,8 @@ const char* reasonName(Silence::Reason reason) {
 // One step in the child: what it did, and the panel after it. The transcript's lines of one
 // step are kept to shownLines (a clock step can make a hundred thousand); the recording's
 // expectations are all there.
-json answer(Session& session, const std::string& line) {
-    if (line == "?") return {{"view", view(session)}};
+json answer(Session& session, ViewChanges& changes, const std::string& line) {
+    if (line == "?") return {{"view", changes.after(session)}};
     // A scenario replayed on the page is held to its expectations as 'run' holds it, from
     // "?strict" to "?loose"; what it left unchecked fails at the end.
     if (line == "?strict" || line == "?loose") {
@@ -141,7 +174,7 @@ json answer(Session& session, const std::string& line) {
         for (const StepFailure& f : session.closeGroup())
             problems.push_back((f.line ? "line " + std::to_string(f.line) + ": " : "") + f.text());
         session.setStrict(line == "?strict");
-        return {{"failures", problems}, {"view", view(session)}};
+        return {{"failures", problems}, {"view", changes.after(session)}};
     }
     std::string error;
     const std::optional<Step> step = parseStep(line, 0, error);
@@ -193,7 +226,7 @@ json answer(Session& session, const std::string& line) {
                                        {"control", silence->control},
                                        {"text", silence->text()}}
                                 : json()},
-            {"view", view(session)}};
+            {"view", changes.after(session)}};
 }
 
 // A configuration's sections with their attributes, in the order the file gives them: a panel's
@@ -242,9 +275,11 @@ std::vector<std::string> imagesIn(const std::string& folder);
 
 void servePanelSession(const SessionOptions& options, SandboxChildSide& side) {
     Session session(options);
+    ViewChanges changes;
     SandboxMessage ask;
     while (side.receive(ask))
-        if (!side.send({{"type", "answer"}, {"value", answer(session, ask.value("step", ""))}}))
+        if (!side.send(
+                {{"type", "answer"}, {"value", answer(session, changes, ask.value("step", ""))}}))
             break;
     // The input ended: the components end as the host ends them when it closes.
     session.end();
@@ -432,12 +467,24 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
     {
         std::lock_guard<std::mutex> lock(viewMutex_);
         note(step->component, text, "step");
+        stepSince_ = std::chrono::steady_clock::now();
+        stepRunning_ = true;
         changed();
     }
+    // However the step ends, the page is told of its end.
+    struct Ended {
+        Panel& panel;
+        ~Ended() {
+            std::lock_guard<std::mutex> lock(panel.viewMutex_);
+            panel.stepRunning_ = false;
+            panel.change_.notify_all();
+        }
+    } ended{*this};
     json a;
     if (!ask(text, a)) {
         std::lock_guard<std::mutex> lock(viewMutex_);
         crash_ = child_.outcome().describe();
+        allTilesChanged(); // each is told again, not alive
         note(step->component, crash_, "crash");
         changed();
         return {200, crash_, {{"step", text}, {"crash", crash_}}};
@@ -469,7 +516,7 @@ PanelAnswer Panel::run(const std::string& line, bool record) {
         note(step->component, f.get<std::string>(), "failure");
         failures += f.get<std::string>() + "\n";
     }
-    view_ = a["view"];
+    merge(a["view"]);
     const bool refused = a.value("refused", false);
     if (!refused) keep(text, *step);
     ranSteps_ = ran_.size();
@@ -531,10 +578,34 @@ PanelAnswer Panel::press(const std::string& tile) {
 }
 
 json Panel::tileView(const std::string& name) const {
-    if (view_.is_object() && view_["tiles"].is_array())
-        for (const json& t : view_["tiles"])
-            if (t.value("name", "") == name) return t;
-    return nullptr;
+    auto t = tiles_.find(name);
+    return t == tiles_.end() ? json(nullptr) : t->second.tile;
+}
+
+void Panel::merge(const json& changes) {
+    if (!changes.is_object() || !changes["order"].is_array()) return;
+    ++viewVersion_;
+    std::vector<std::string> order;
+    for (const json& name : changes["order"])
+        order.push_back(name.get<std::string>());
+    if (order != order_) {
+        order_ = std::move(order);
+        orderVersion_ = viewVersion_;
+        for (auto t = tiles_.begin(); t != tiles_.end();)
+            t = std::find(order_.begin(), order_.end(), t->first) == order_.end() ? tiles_.erase(t)
+                                                                                  : std::next(t);
+    }
+    for (const json& t : changes["tiles"])
+        tiles_[t["name"].get<std::string>()] = {t, viewVersion_};
+    for (const char* part : {"contacts", "instances"})
+        if (changes.contains(part)) parts_[part] = {changes[part], viewVersion_};
+    now_ = changes.value("now", now_);
+}
+
+void Panel::allTilesChanged() {
+    ++viewVersion_;
+    for (auto& [name, t] : tiles_)
+        t.version = viewVersion_;
 }
 
 json Panel::tile(const std::string& name) {
@@ -547,8 +618,9 @@ json Panel::tile(const std::string& name) {
 json Panel::facilityView() {
     std::lock_guard<std::mutex> lock(viewMutex_);
     json f = json::object();
-    for (const char* key : {"contacts", "instances", "now"})
-        if (view_.is_object() && view_.contains(key)) f[key] = view_[key];
+    for (const char* key : {"contacts", "instances"})
+        f[key] = parts_.count(key) ? parts_[key].value : json::array();
+    f["now"] = now_;
     f["clock"] = clockRunning_ ? "running" : "paused";
     f["crash"] = crash_.empty() ? json(nullptr) : json(crash_);
     f["rebuilt"] = rebuilt_;
@@ -577,7 +649,6 @@ PanelAnswer Panel::restart() {
     // The steps before the crash run again, quietly: the session is back where it was.
     const std::vector<std::string> steps = std::move(ran_);
     forget();
-    json view;
     std::size_t again = 0;
     for (const std::string& step : steps) {
         json a;
@@ -585,10 +656,12 @@ PanelAnswer Panel::restart() {
         ran_.push_back(step);
         heldBytes_ += step.size();
         ++again;
-        if (a.is_object() && a.contains("view")) view = a["view"];
+        if (a.is_object() && a.contains("view")) {
+            std::lock_guard<std::mutex> lockView(viewMutex_);
+            merge(a["view"]);
+        }
     }
     std::lock_guard<std::mutex> lockView(viewMutex_);
-    if (!view.is_null()) view_ = view;
     note("",
          "restarted: " + std::to_string(again) + " steps run again" +
              (wasRebuilt ? " on the rebuilt plug-in file" : ""),
@@ -743,7 +816,7 @@ std::string Panel::recording() {
     return text;
 }
 
-json Panel::state(std::int64_t since) {
+json Panel::state(std::int64_t since, std::int64_t changesSince, bool withView) {
     std::lock_guard<std::mutex> lock(viewMutex_);
     json lines = json::array();
     const std::int64_t next = firstLine_ + static_cast<std::int64_t>(transcript_.size());
@@ -757,11 +830,29 @@ json Panel::state(std::int64_t since) {
         if (l.fields.is_object()) line.update(l.fields);
         lines.push_back(std::move(line));
     }
-    json s = view_.is_object() ? view_ : json::object();
-    // The child that held the components has ended: none of them is alive any more.
-    if (!crash_.empty() && s["tiles"].is_array())
-        for (json& t : s["tiles"])
-            t["alive"] = false;
+    json s = json::object();
+    if (withView) {
+        // Every tile, or those that changed after changesSince (a page that has the rest).
+        s["full"] = changesSince < 0;
+        s["order"] = order_;
+        json tiles = json::array();
+        for (const std::string& name : order_) {
+            const TileView& t = tiles_[name];
+            if (changesSince >= 0 && t.version <= changesSince) continue;
+            tiles.push_back(t.tile);
+            // The child that held the components has ended: none of them is alive any more.
+            if (!crash_.empty()) tiles.back()["alive"] = false;
+        }
+        s["tiles"] = std::move(tiles);
+        for (const char* part : {"contacts", "instances"})
+            if (changesSince < 0 || (parts_.count(part) && parts_[part].version > changesSince))
+                s[part] = parts_.count(part) ? parts_[part].value : json::array();
+        s["now"] = now_;
+        s["files"] = files_;
+        s["settings"] = options_.settings;
+        s["warnings"] = options_.warnings;
+    }
+    s["viewVersion"] = viewVersion_;
     s["version"] = version_;
     s["clock"] = clockRunning_ ? "running" : "paused";
     s["crash"] = crash_.empty() ? json(nullptr) : json(crash_);
@@ -771,17 +862,24 @@ json Panel::state(std::int64_t since) {
     // runs again.
     s["kept"] = {{"first", firstLine_}, {"lines", keptLines}, {"steps", ranSteps_.load()}};
     s["rebuilt"] = rebuilt_;
-    s["files"] = files_;
-    s["settings"] = options_.settings;
-    s["warnings"] = options_.warnings;
     return s;
 }
 
 std::int64_t Panel::waitForChange(std::int64_t seen, int ms) {
+    // Rationale: a step's own line is news only while the step takes long (a slow or hung
+    // call); a step that answers at once is told once, with all it did, so that the page
+    // draws one state for it, not two.
+    constexpr auto settle = std::chrono::milliseconds(150);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock<std::mutex> lock(viewMutex_);
-    change_.wait_for(lock, std::chrono::milliseconds(ms),
-                     [&] { return version_ != seen || closed_; });
-    return closed_ ? -1 : version_;
+    for (;;) {
+        if (closed_) return -1;
+        const auto now = std::chrono::steady_clock::now();
+        if (version_ != seen && (!stepRunning_ || now >= stepSince_ + settle)) return version_;
+        if (now >= until) return version_ != seen ? version_ : seen;
+        change_.wait_until(
+            lock, version_ != seen && stepRunning_ ? std::min(until, stepSince_ + settle) : until);
+    }
 }
 
 std::optional<Step> stepOf(const json& request, std::string& error) {

@@ -14,9 +14,11 @@
 #include "vorn_file.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -75,8 +77,11 @@ public:
     // The session so far as a scenario file that `vorn-host run` replays.
     std::string recording();
     // Everything the page shows: tiles, contacts, clock, crash, and the transcript lines from
-    // "since" on (their numbers count from 1). Never waits for a step that runs.
-    nlohmann::json state(std::int64_t since);
+    // "since" on (their numbers count from 1). changesSince: a "viewVersion" of an earlier state
+    // the caller has; only the tiles (and contacts, instances) changed after it are given, with
+    // "full" false. withView false: the lines and the clock alone. Never waits for a step that
+    // runs.
+    nlohmann::json state(std::int64_t since, std::int64_t changesSince = -1, bool withView = true);
     // Waits until something changed after "seen" (at most ms); the latest change's number, or
     // -1 once the panel is closed. Never waits for a step that runs.
     std::int64_t waitForChange(std::int64_t seen, int ms);
@@ -104,7 +109,7 @@ private:
               nlohmann::json fields = nullptr);
     void quietTime(std::int64_t ms); // the last line, a clock's step that did nothing
     void changed();
-    nlohmann::json tileView(const std::string& name) const; // from view_, or null
+    nlohmann::json tileView(const std::string& name) const; // from tiles_, or null
     std::string crashed();                                  // takes viewMutex_
 
     PanelOptions options_;
@@ -123,7 +128,23 @@ private:
 
     std::mutex viewMutex_;
     std::condition_variable change_;
-    nlohmann::json view_; // the tiles, contacts and clock, as the child last said
+    // The tiles, contacts and instances as the child last said, each with the viewVersion_
+    // at which it last changed.
+    struct TileView {
+        nlohmann::json tile;
+        std::int64_t version = 0;
+    };
+    struct PartView {
+        nlohmann::json value;
+        std::int64_t version = 0;
+    };
+    std::map<std::string, TileView> tiles_;
+    std::vector<std::string> order_;
+    std::map<std::string, PartView> parts_; // "contacts", "instances"
+    std::int64_t now_ = 0;
+    std::int64_t viewVersion_ = 0, orderVersion_ = 0;
+    void merge(const nlohmann::json& changes); // a child's answer's "view"
+    void allTilesChanged();
     struct Line {
         std::string tile, text, kind; // kind: step, event, answer, failure, crash, quiet
         nlohmann::json fields;        // more for the page: an answer's text, a silence's reason
@@ -132,6 +153,8 @@ private:
     std::int64_t firstLine_ = 1; // the number of transcript_.front()
     std::int64_t version_ = 0;
     bool clockRunning_ = true;
+    bool stepRunning_ = false; // a step is in the child: since stepSince_
+    std::chrono::steady_clock::time_point stepSince_;
     bool rebuilt_ = false;           // the plug-in file changed since the child loaded it
     std::vector<std::string> files_; // the images of the panel's folder, for url(...)
     std::string crash_;              // what ended the child, and in which step; empty while it runs

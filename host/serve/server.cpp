@@ -266,7 +266,9 @@ int serve(const ServeOptions& options) {
                 return text(res, 400, "since takes a line number");
             }
         }
-        res.set_content(jsonText(panel.state(since)), "application/json");
+        // view=none: the transcript's lines alone, without the tiles and the facility.
+        res.set_content(jsonText(panel.state(since, -1, req.get_param_value("view") != "none")),
+                        "application/json");
     });
     server.Get("/api/events", [&](const httplib::Request&, httplib::Response& res) {
         if (++streams > maxStreams) {
@@ -278,9 +280,10 @@ int serve(const ServeOptions& options) {
         res.set_header("Cache-Control", "no-store");
         auto seen = std::make_shared<std::int64_t>(-1);
         auto next = std::make_shared<std::int64_t>(0);
+        auto viewSeen = std::make_shared<std::int64_t>(-1); // the page has no tile yet
         res.set_chunked_content_provider(
             "text/event-stream",
-            [&panel, seen, next](std::size_t, httplib::DataSink& sink) {
+            [&panel, seen, next, viewSeen](std::size_t, httplib::DataSink& sink) {
                 // A second at most: a stream whose page has gone fails its next write and
                 // gives its worker back.
                 const std::int64_t version = panel.waitForChange(*seen, 1000);
@@ -290,8 +293,10 @@ int serve(const ServeOptions& options) {
                     return sink.write(keep.data(), keep.size());
                 }
                 *seen = version;
-                json state = panel.state(*next);
+                // After the first event, what changed since the one before.
+                json state = panel.state(*next, *viewSeen);
                 *next = state["next"].get<std::int64_t>();
+                *viewSeen = state["viewVersion"].get<std::int64_t>();
                 const std::string event = "data: " + jsonText(state) + "\n\n";
                 return sink.write(event.data(), event.size());
             },

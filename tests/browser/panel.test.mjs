@@ -522,7 +522,7 @@ test('the transcript: quiet time in one line, every line names its tile, what is
   const unnamed = await transcript(page).locator('.line.event').evaluateAll((ls) => ls.filter((l) => !/^@\S+ /.test(l.textContent)).map((l) => l.textContent));
   assert.deepEqual(unnamed, []);
   await transcript(page).locator('.line.event', { hasText: '@one   -> GP 12 3 3' }).first().waitFor({ timeout: 15000 });
-  await page.locator('#kept').getByText(/Showing the last \d+ lines \(at most 3000 here; the server keeps 5000\)\. Restart runs again \d+ steps\./).waitFor();
+  await page.locator('#kept').getByText(/Showing the last \d+ lines \(at most 1000 here; the server keeps 5000\)\. Restart runs again \d+ steps\./).waitFor();
   assert.ok(plain <= 3, `${plain} single seconds`);
   await page.close();
 });

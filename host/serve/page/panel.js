@@ -383,7 +383,7 @@ function unknownSetting(text) {
 
 async function whatBecameOf(start, tile, answer, fields) {
   if (!answer.ok) return answer.text;
-  const response = await fetch(`/api/state?since=${start}`);
+  const response = await fetch(`/api/state?since=${start}&view=none`);
   const s = await response.json();
   for (const l of s.lines) {
     if (l.n < start || l.tile !== tile) continue;
@@ -601,25 +601,48 @@ function renderInspector() {
   }
 }
 
+// The facility's contacts: a row each, drawn anew only where its contact changed.
+const contactRows = new Map(); // "device/contact" -> { signature, row }
 function renderContacts() {
   const box = $('contacts');
-  box.replaceChildren();
+  const wanted = new Set();
+  let previous = null;
   for (const c of state.contacts || []) {
-    const row = document.createElement('div');
-    row.className = 'contact';
-    const name = document.createElement('span');
-    name.textContent = `${c.device}/${c.contact}` + (c.names.length ? ` (${c.names.join(', ')})` : '');
-    const sw = document.createElement('button');
-    sw.type = 'button';
-    sw.className = 'switch';
-    sw.setAttribute('role', 'switch');
-    sw.setAttribute('aria-checked', c.state ? 'true' : 'false');
-    sw.setAttribute('aria-label', `device ${c.device} contact ${c.contact}`);
-    sw.textContent = c.state ? 'on' : 'off';
-    sw.addEventListener('click', () => act({ act: 'switch', device: c.device, contact: c.contact, state: c.state ? 0 : 1 }));
-    row.append(name, sw);
-    box.append(row);
+    const key = `${c.device}/${c.contact}`, signature = JSON.stringify(c);
+    wanted.add(key);
+    let drawnRow = contactRows.get(key);
+    if (!drawnRow || drawnRow.signature !== signature) {
+      const row = contactRow(c);
+      if (drawnRow) drawnRow.row.replaceWith(row);
+      drawnRow = { signature, row };
+      contactRows.set(key, drawnRow);
+    }
+    const after = previous ? previous.nextSibling : box.firstChild;
+    if (drawnRow.row !== after) box.insertBefore(drawnRow.row, after);
+    previous = drawnRow.row;
   }
+  for (const [key, d] of contactRows)
+    if (!wanted.has(key)) {
+      d.row.remove();
+      contactRows.delete(key);
+    }
+}
+
+function contactRow(c) {
+  const row = document.createElement('div');
+  row.className = 'contact';
+  const name = document.createElement('span');
+  name.textContent = `${c.device}/${c.contact}` + (c.names.length ? ` (${c.names.join(', ')})` : '');
+  const sw = document.createElement('button');
+  sw.type = 'button';
+  sw.className = 'switch';
+  sw.setAttribute('role', 'switch');
+  sw.setAttribute('aria-checked', c.state ? 'true' : 'false');
+  sw.setAttribute('aria-label', `device ${c.device} contact ${c.contact}`);
+  sw.textContent = c.state ? 'on' : 'off';
+  sw.addEventListener('click', () => act({ act: 'switch', device: c.device, contact: c.contact, state: c.state ? 0 : 1 }));
+  row.append(name, sw);
+  return row;
 }
 
 function renderTranscriptFilter() {
@@ -633,7 +656,7 @@ function renderTranscriptFilter() {
 // The transcript's lines by number: the server sends its last line again while quiet time
 // grows in it, and takes a line back into the quiet time before it.
 const shownLines = new Map();
-const maxShown = 3000;
+const maxShown = 1000;
 
 function lineNode(l) {
   const div = document.createElement('div');
@@ -652,7 +675,9 @@ function lineNode(l) {
 
 function addLines(lines, next) {
   const box = $('transcript');
+  if (!lines.length && ![...shownLines.keys()].some((n) => n >= next)) return;
   const atEnd = box.scrollTop + box.clientHeight >= box.scrollHeight - 4;
+  const chosen = $('filter').value;
   for (const [n, div] of shownLines)
     if (n >= next) {
       div.remove();
@@ -661,6 +686,7 @@ function addLines(lines, next) {
   for (const l of lines) {
     if (l.kind === 'answer') continue; // a fact for the tile: its line is among the events
     const div = lineNode(l);
+    div.hidden = hiddenBy(chosen, div);
     const had = shownLines.get(l.n);
     if (had) had.replaceWith(div);
     else box.append(div);
@@ -671,14 +697,15 @@ function addLines(lines, next) {
     for (const [n, div] of shownLines) if (div === first) shownLines.delete(n);
     first.remove();
   }
-  applyFilter();
-  if (atEnd) box.scrollTop = box.scrollHeight;
+  // Scrolled with the next frame's layout, not with a layout of its own now.
+  if (atEnd) requestAnimationFrame(() => { box.scrollTop = box.scrollHeight; });
 }
+
+const hiddenBy = (chosen, div) => chosen !== '*' && div.dataset.tile !== chosen && div.dataset.tile !== '';
 
 function applyFilter() {
   const chosen = $('filter').value;
-  for (const div of $('transcript').children)
-    div.hidden = chosen !== '*' && div.dataset.tile !== chosen && div.dataset.tile !== '';
+  for (const div of $('transcript').children) div.hidden = hiddenBy(chosen, div);
 }
 
 // What the transcript keeps, said: the page's last lines, the server's, and the steps a
@@ -694,9 +721,9 @@ function renderKept() {
 // Only what changed is drawn anew: a tile's cell when what it shows changed, the inspector
 // when its tile did, so a click, a focus or a selection is never lost to a redraw.
 const drawn = new Map(); // tile name -> { signature, cell, css }
-let contactsDrawn = '', filterDrawn = '';
+let contactsDrawn = null, filterDrawn = '';
 
-function render() {
+function render(changed = null) {
   if (!state) return;
   const tiles = $('tiles');
   const names = new Set(state.tiles.map((t) => t.name));
@@ -708,9 +735,10 @@ function render() {
   }
   let previous = null, sheetsChanged = false;
   for (const t of state.tiles) {
-    const { reports, notifications, properties, ...shown } = t; // what only the inspector shows
-    const signature = JSON.stringify([shown, contactMark(t), state.files]);
     let d = drawn.get(t.name);
+    const { reports, notifications, properties, ...shown } = t; // what only the inspector shows
+    const signature = d && changed && !changed.has(t.name) ? d.signature
+                                                            : JSON.stringify([shown, contactMark(t), state.files]);
     if (!d || d.signature !== signature) {
       const hadFocus = d && d.cell.contains(document.activeElement);
       const made = renderCell(t);
@@ -731,9 +759,8 @@ function render() {
   }
   if (selected === null && state.tiles.length) select(state.tiles[0].name);
   renderInspector();
-  const contacts = JSON.stringify(state.contacts);
-  if (contacts !== contactsDrawn) {
-    contactsDrawn = contacts;
+  if (state.contacts !== contactsDrawn) { // a new list came: its rows that changed are drawn
+    contactsDrawn = state.contacts;
     renderContacts();
   }
   const filter = JSON.stringify(state.tiles.map((t) => t.name));
@@ -765,12 +792,25 @@ function contactsOf(t) {
   return boundContacts(t).map(([d, c]) => contactState(d, c));
 }
 
+// A state from the server: whole, or (over the event stream) only the tiles, contacts and
+// instances that changed, merged into what the page has.
 function take(s) {
+  let changed = null; // the names of the tiles to look at again; null: all
+  if (!s.full && state) {
+    const byName = new Map(state.tiles.map((t) => [t.name, t]));
+    for (const t of s.tiles) byName.set(t.name, t);
+    changed = new Set(s.tiles.map((t) => t.name));
+    s.tiles = s.order.map((name) => byName.get(name)).filter(Boolean);
+    for (const part of ['contacts', 'instances']) {
+      if (part in s) changed = null; // a contact's state shows on every tile bound to it
+      else s[part] = state[part];
+    }
+  }
   state = s;
   const fresh = s.lines.filter((l) => l.n >= Math.min(nextLine, s.next - 1));
   addLines(fresh, s.next);
   nextLine = s.next;
-  render();
+  render(changed);
 }
 
 // The arrow keys move the selection over the grid as it is laid out; Space presses (a button's
