@@ -109,9 +109,10 @@ bench:
 	@$(BUILD)/bench/bench_messages
 	@$(BUILD)/bench/bench_components
 
-# The web panel's costs with 200 tiles: click to the frame with the new look, and the CPU of
-# vorn-host and of the page, idle and while the tiles poll
-# in real time (about a minute; needs the browser tests' Chromium and playwright-core).
+# The web panel's costs with 200 tiles: a click to the frame with the tile's new look, and the
+# CPU of vorn-host and of the page, idle and while the tiles poll in real time (about a minute;
+# needs the browser tests' Chromium and playwright-core). Fails over a 25 ms median or a 100 ms
+# maximum.
 bench-panel:
 	@cmake/install-deps.sh build browser
 	@cmake -S . -B $(BUILD) >/dev/null
