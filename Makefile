@@ -85,7 +85,8 @@ windows:
 
 # The packages a facility installs, named with the version: the Windows archive (every shipped
 # component's DLL, vorn-host.exe, an example vorn.ini and scenario, INSTALL.txt) and the same
-# for Linux.
+# for Linux, their binaries stripped; and beside each, its binaries' debug information
+# (NAME-debug: FILE.debug for each, for analysing a crash).
 dist: windows
 	@cmake/install-deps.sh build
 	@cmake -S . -B $(BUILD) >/dev/null
@@ -94,6 +95,11 @@ dist: windows
 	@cd $(BUILD) && cpack -G TGZ -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.tar.gz $(CURDIR)/dist/
 	@cd $(WIN_BUILD) && cpack -G ZIP -B $(CURDIR)/dist/.work >/dev/null && mv $(CURDIR)/dist/.work/*.zip $(CURDIR)/dist/
 	@rm -rf dist/.work
+	@linux=$$(ls dist/vorn-components-*-linux-*.tar.gz); windows=$$(ls dist/vorn-components-*-windows-*.zip); \
+	cmake/debug-archive.sh $${linux%.tar.gz}-debug.tar.gz objcopy $(BUILD)/host/vorn-host \
+	    $(BUILD)/panels/components/*/*.so && \
+	cmake/debug-archive.sh $${windows%.zip}-debug.zip i686-w64-mingw32-objcopy $(WIN_BUILD)/host/vorn-host.exe \
+	    $(WIN_BUILD)/panels/components/*/*.dll
 	@ls dist/*
 
 # Per-message costs of the plug-in file users get (the default build, RelWithDebInfo: -O2 -g)
