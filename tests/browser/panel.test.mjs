@@ -484,6 +484,10 @@ test('a scenario opened on the page says how it went, finds its files beside the
   const banner = page.locator('#scenario');
   await banner.getByText(/Scenario failing\.vorn: failed \(1\)\. First: line 6: /).waitFor();
   await page.locator('#tile-x').waitFor();
+  // Each step's output once: an expectation after it does not print it again.
+  const ofX = (text) => transcript(page).locator('.line[data-tile="x"]', { hasText: text }).count();
+  assert.equal(await ofX('<= answer "useText=false"'), 1);
+  assert.equal(await ofX('-> ET 1 10000'), 1);
   await page.getByRole('button', { name: 'Back to the panel' }).click();
   await banner.waitFor({ state: 'hidden' });
   await page.locator('#tile-one').waitFor();
