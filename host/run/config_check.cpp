@@ -4,6 +4,7 @@
 #include "lives.h"
 #include "plugin.h"
 #include "sandbox.h"
+#include "step.h"
 #include "vorn_file.h"
 #include "vorn_ini.h"
 
@@ -35,19 +36,6 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
         }
     }
     return row[b.size()];
-}
-
-std::vector<std::string> linesOfText(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at <= text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        at = end + 1;
-    }
-    return lines;
 }
 
 std::string trimmed(const std::string& text) {
@@ -154,7 +142,7 @@ bool checkConfig(const std::string& path, const KnownSettings& settings,
     for (const Section& s : sections)
         if (s.name.rfind("instances.", 0) == 0) instances.push_back(s.name.substr(10));
 
-    const std::vector<std::string> raw = linesOfText(text);
+    const std::vector<std::string> raw = splitLines(text);
     for (const Section& s : sections) {
         const std::string kind = s.name.substr(0, s.name.find('.'));
         const bool known =

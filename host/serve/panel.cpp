@@ -20,19 +20,6 @@ constexpr std::size_t keptLines = 5000;     // the transcript the page can still
 constexpr std::size_t shownLines = 200;     // of one step's, in the transcript
 constexpr std::size_t keptBytes = 64 << 20; // the steps a restart runs again, and the recording
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        at = end + 1;
-    }
-    return lines;
-}
-
 // How the panel looks now: each tile as the panel client shows it, and the facility's contacts.
 json view(Session& session) {
     json tiles = json::array();
@@ -189,7 +176,7 @@ json answer(Session& session, ViewChanges& changes, const std::string& line) {
     // An expectation makes nothing happen: what the step before it did was shown with that step.
     if (!step->isExpectation())
         for (const Session::Member& m : session.members()) {
-            for (const std::string& text : linesOf(transcript(*m.host, m.stepStart))) {
+            for (const std::string& text : splitLines(transcript(*m.host, m.stepStart))) {
                 if (lines.size() < shownLines)
                     lines.push_back({{"tile", m.name}, {"text", text}});
                 else
@@ -689,7 +676,7 @@ PanelAnswer Panel::backToPanel() {
 }
 
 PanelAnswer Panel::replay(const std::string& text, const std::string& name) {
-    const Script script = parseScript(linesOf(text));
+    const Script script = parseScript(splitLines(text));
     if (!script.errors.empty()) {
         std::string all;
         for (const std::string& e : script.errors)
@@ -720,7 +707,7 @@ PanelAnswer Panel::replay(const std::string& text, const std::string& name) {
     for (const Step& step : script.steps) {
         if (step.isComment()) continue;
         const PanelAnswer one = run(formatStep(step), true);
-        for (const std::string& f : linesOf(one.message))
+        for (const std::string& f : splitLines(one.message))
             if (!f.empty()) failures += "line " + std::to_string(step.line) + ": " + f + "\n";
         if (!crashed().empty()) return {200, failures};
     }

@@ -461,6 +461,19 @@ Script parseScript(const std::vector<std::string>& lines) {
     return script;
 }
 
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
+}
+
 std::string formatScript(const std::vector<Step>& steps) {
     std::string out;
     for (const Step& step : steps)

@@ -203,6 +203,9 @@ struct Script {
 Script parseScript(const std::vector<std::string>& lines);
 // Writes steps as parseScript reads them.
 std::string formatScript(const std::vector<Step>& steps);
+// The lines of a text as a file holds them, each without its line end (LF or CR LF); no line
+// after a last line end.
+std::vector<std::string> splitLines(const std::string& text);
 
 // What a component's name is made of, after '@': letters, digits, '_', '-' and '.'.
 bool isComponentNameCharacter(unsigned char c);
