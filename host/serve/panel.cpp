@@ -577,7 +577,6 @@ void Panel::merge(const json& changes) {
         order.push_back(name.get<std::string>());
     if (order != order_) {
         order_ = std::move(order);
-        orderVersion_ = viewVersion_;
         for (auto t = tiles_.begin(); t != tiles_.end();)
             t = std::find(order_.begin(), order_.end(), t->first) == order_.end() ? tiles_.erase(t)
                                                                                   : std::next(t);

@@ -142,7 +142,7 @@ private:
     std::vector<std::string> order_;
     std::map<std::string, PartView> parts_; // "contacts", "instances"
     std::int64_t now_ = 0;
-    std::int64_t viewVersion_ = 0, orderVersion_ = 0;
+    std::int64_t viewVersion_ = 0;
     void merge(const nlohmann::json& changes); // a child's answer's "view"
     void allTilesChanged();
     struct Line {
